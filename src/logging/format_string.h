@@ -6,8 +6,21 @@
 //
 // Arguments carry a kind; "%N" prints argument N with its kind's default
 // conversion, "%N$spec" with a printf specification, and plain printf
-// placeholders take the arguments in sequence. Output is cut to the buffer and
-// always zero-terminated; a placeholder that cannot be read ends the output.
+// placeholders take the arguments in sequence ('*' widths and precisions
+// too, or "*M$" for argument M). A leading number above the argument count
+// is a width, so "%10d" with fewer arguments prints the next one ten wide.
+// Output is cut to the buffer and always zero-terminated; a placeholder that
+// cannot be read (over 60 characters, cut by the end of the format, or naming
+// a missing argument) ends the output.
+//
+// The format is text, never trusted: each argument is printed only the way
+// its kind allows. A conversion the kind does not take becomes the kind's
+// default (string s; signed d; unsigned u; double g; char c), "%n" prints
+// nothing, the length modifier is the kind's own ("ll" for 64-bit kinds;
+// "h" and "hh" narrow integers as printf does; any other is ignored), flags
+// and precisions meaningless for a conversion are dropped, a zero character
+// prints as nothing, and widths and precisions beyond the buffer are cut to
+// what the buffer can show.
 #pragma once
 
 #include <cstddef>
