@@ -14,12 +14,13 @@
 // safe.
 //
 // References returned by element(), append(), field() stay valid until the
-// containing collection grows (append) or the containing structure is cleared;
-// a structure's fields do not move when other fields are added.
+// containing collection grows (append, reserve) or the containing structure is
+// cleared; a structure's fields do not move when other fields are added.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <span>
 #include <string>
 #include <string_view>
@@ -28,6 +29,7 @@
 namespace Zorv {
 
 class ValueArena;
+struct StructureNode;
 
 enum class ValueKind : uint8_t {
   Empty = 0,
@@ -127,6 +129,10 @@ class BindingProperty {
   bool has(std::string_view name) const;
 
   // Fields in byte-wise name order.
+  struct FieldEntry {
+    std::string_view name;
+    const BindingProperty& value;
+  };
   class FieldIterator;
   struct FieldRange {
     const BindingProperty* owner;
@@ -145,15 +151,57 @@ class BindingProperty {
   // The arena's shared empty value, returned by element() and find() on a miss.
   static const BindingProperty& EmptyValue();
 
+  // The tree's arena; null until the tree's first allocation.
+  const ValueArena* arena() const { return arena_; }
+
  private:
   friend class ValueArena;
   friend class BindingPropertyAccess;
+  struct Impl;
 
-  uint64_t payload_ = 0;  // scalar bits, or a pointer into the arena
+  // String and blob: the bytes (null when empty). Collection: the element
+  // array (null before the first element). Structure: the root node of the
+  // field tree (null when there are no fields). Else the scalar's bits.
+  uint64_t payload_ = 0;
   ValueArena* arena_ = nullptr;
   ValueKind kind_ = ValueKind::Empty;
   bool ownsArena_ = true;  // a root; elements and fields clear this
+  // Bytes of a string or blob, elements of a collection, fields of a structure.
+  uint32_t size_ = 0;
 };
+
+static_assert(sizeof(BindingProperty) == 24);
+
+// Walks a structure's fields in byte-wise name order. Stays valid until the
+// structure is cleared; a field added meanwhile may or may not be visited.
+class BindingProperty::FieldIterator {
+ public:
+  using iterator_category = std::forward_iterator_tag;
+  using value_type = FieldEntry;
+  using difference_type = std::ptrdiff_t;
+  using reference = FieldEntry;
+  using pointer = void;
+
+  FieldIterator() = default;
+  FieldEntry operator*() const;
+  FieldIterator& operator++();
+  FieldIterator operator++(int) {
+    FieldIterator before = *this;
+    ++*this;
+    return before;
+  }
+  bool operator==(const FieldIterator&) const = default;
+
+ private:
+  friend struct BindingProperty::FieldRange;
+  explicit FieldIterator(const StructureNode* node) : node_(node) {}
+
+  const StructureNode* node_ = nullptr;
+};
+
+inline BindingProperty::FieldIterator BindingProperty::FieldRange::end() const {
+  return FieldIterator();
+}
 
 // What a conversion or decoder answers: a value and a success flag. A failure
 // clears the value and makes it a structure with the one string field "error".

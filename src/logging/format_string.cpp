@@ -82,7 +82,7 @@ size_t Print(char* dst, size_t size, const char* spec, T value) {
   return std::min(static_cast<size_t>(n), size - 1);
 }
 
-// One placeholder's printf specification, rebuilt from what was read so that
+// One placeholder's printf directive, rebuilt from what was read so that
 // only well-defined combinations reach the C library.
 class Spec {
  public:

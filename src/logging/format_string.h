@@ -5,7 +5,7 @@
 //     == "Value 128 for 'f' of type int8 is out of range"
 //
 // Arguments carry a kind; "%N" prints argument N with its kind's default
-// conversion, "%N$spec" with a printf specification, and plain printf
+// conversion, "%N$spec" with a printf directive, and plain printf
 // placeholders take the arguments in sequence ('*' widths and precisions
 // too, or "*M$" for argument M). A leading number above the argument count
 // is a width, so "%10d" with fewer arguments prints the next one ten wide.

@@ -191,8 +191,8 @@ class FormatWriter {
   char bareConversion_ = 's';
 };
 
-// A placeholder's printf specification in a form that FormatString reads
-// back as exactly one specification, or empty when it is not one.
+// A placeholder's printf directive in a form that FormatString reads
+// back as exactly one directive, or empty when it is not one.
 std::string CheckedSpec(const std::string& spec, FormatArgKind kind) {
   if (spec.empty()) return spec;
   for (std::string candidate : {spec, spec + DefaultConversion(kind)}) {

@@ -17,10 +17,10 @@
 //     integers in decimal, doubles as "%f". Conversion "hex" prints an integer
 //     as sixteen upper-case hexadecimal digits (two's complement for negative
 //     ones). Both make the field a string; other words are ignored.
-//   - spec is a printf specification without '%' ("5d", "-8s", ".2f"); one
+//   - spec is a printf directive without '%' ("5d", "-8s", ".2f"); one
 //     that stops before its conversion gets the kind's default conversion
 //     ("5" prints like "5d" for an integer), and one that is not a single such
-//     specification (trailing text, '*') is ignored.
+//     directive (trailing text, '*') is ignored.
 //   - alternative is written instead of the value when the argument is
 //     false, 0, 0.0 or the empty text.
 //   - '#' right after '{' is accepted and has no effect.

@@ -119,7 +119,7 @@ const std::vector<Case>& Cases() {
        {Str("id_str", "00000000000000FF"), Str("neg_str", "FFFFFFFFFFFFFFFF"),
         Bool("flag_bool", true)}},
       {"unknown conversion word ignored", "{n!oct}", {8}, "%1", "8", {Int("n_int", 8)}},
-      // Printf specifications.
+      // Printf directives.
       {"spec",
        "{n:5d}|{s:-4s}|{d:.2f}",
        {42, "ab", 3.14159},
@@ -140,7 +140,7 @@ const std::vector<Case>& Cases() {
        "%1$5d",
        "   ab",
        {Str("s_str", "ab")}},
-      {"hex replaces the spec",
+      {"hex replaces the directive",
        "{n!hex:5d}",
        {1},
        "%1$016llX",
