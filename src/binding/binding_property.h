@@ -62,11 +62,14 @@ class BindingProperty {
 
   // Deep copy into a new tree.
   BindingProperty(const BindingProperty& other);
-  // Deep copy into this value's tree (the previous payload is cleared first;
-  // copying a value into itself or into one of its own descendants is safe).
+  // Deep copy into this value's tree, replacing the previous payload; copying
+  // a value into itself, an ancestor or one of its own descendants is safe.
   BindingProperty& operator=(const BindingProperty& other);
-  // A root takes the other root's whole tree; otherwise this is a deep copy
-  // followed by clearing the source.
+  // A root takes the other root's whole tree, and a value takes another one's
+  // payload within the same tree; otherwise this is a deep copy followed by
+  // clearing the source. Either way the source ends empty (moving a value into
+  // its own descendant therefore leaves nothing of either). Copying into
+  // another tree may allocate: running out of memory there terminates.
   BindingProperty(BindingProperty&& other) noexcept;
   BindingProperty& operator=(BindingProperty&& other) noexcept;
 

@@ -1,0 +1,159 @@
+// TreeBuilder: turns the event stream of a text reader (JSON, MessagePack,
+// YAML) into a BindingProperty tree, so the readers share one way of placing
+// values: a value lands in the root, as a new element of the open collection,
+// or in the field that the last key() selected in the open structure.
+//
+//   BindingProperty root;
+//   TreeBuilder builder(root);
+//   builder.beginObject();
+//   builder.key("ids");
+//   builder.beginArray();
+//   builder.unsignedInteger(7);
+//   builder.endArray();
+//   builder.endObject();   // root is {"ids": [7]}, builder.complete() is true
+//
+// Open containers are kept on an explicit stack (one pointer per level), so
+// nesting depth costs heap memory, never call stack. Strings, keys and blobs
+// are copied once, into the root's arena.
+//
+// A key that occurs twice in one structure keeps the later value: key() empties
+// the field it selects.
+//
+// REQUIRES: the events form one well-nested value: each end matches the open
+// container, key() comes only directly inside a structure and before each of
+// its member values, and no event follows the completed root. The readers
+// guarantee this from their own grammar; it is never up to the input.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "binding/binding_property.h"
+
+namespace Zorv {
+
+class TreeBuilder {
+ public:
+  // Empties `root` and builds into it; `root` must outlive the builder.
+  explicit TreeBuilder(BindingProperty& root);
+
+  TreeBuilder(const TreeBuilder&) = delete;
+  TreeBuilder& operator=(const TreeBuilder&) = delete;
+
+  void null();
+  void boolean(bool value);
+  void signedInteger(int64_t value);
+  void unsignedInteger(uint64_t value);
+  void floating(double value);
+  void string(std::string_view value);
+  void blob(std::span<const uint8_t> bytes);
+
+  // `sizeHint` reserves room for that many elements, up to a fixed cap: a
+  // count read from the input is only a claim until the elements arrive.
+  void beginArray(size_t sizeHint = 0);
+  void endArray();
+  void beginObject();
+  void key(std::string_view name);
+  void endObject();
+
+  // Containers currently open.
+  size_t depth() const { return stack_.size(); }
+  // The root value is finished (a scalar was set or its container closed).
+  bool complete() const { return complete_; }
+
+ private:
+  // Larger collections grow as their elements arrive, so a lying count in the
+  // input can reserve no more than this.
+  static constexpr size_t kMaxReservedElements = 4096;
+
+  BindingProperty& target();
+  void finishScalar() { complete_ = stack_.empty(); }
+  void close();
+
+  BindingProperty* root_;
+  BindingProperty* pendingField_ = nullptr;  // selected by key()
+  std::vector<BindingProperty*> stack_;
+  bool complete_ = false;
+};
+
+// The per-value events are inline: a reader calls them once per token.
+
+inline BindingProperty& TreeBuilder::target() {
+  assert(!complete_);
+  if (stack_.empty()) return *root_;
+  BindingProperty* open = stack_.back();
+  if (open->kind() == ValueKind::Collection) return open->append();
+  assert(pendingField_ != nullptr);
+  return *pendingField_;
+}
+
+inline void TreeBuilder::null() {
+  target();  // a new element or field starts out empty
+  finishScalar();
+}
+
+inline void TreeBuilder::boolean(bool value) {
+  target() = value;
+  finishScalar();
+}
+
+inline void TreeBuilder::signedInteger(int64_t value) {
+  target() = value;
+  finishScalar();
+}
+
+inline void TreeBuilder::unsignedInteger(uint64_t value) {
+  target() = value;
+  finishScalar();
+}
+
+inline void TreeBuilder::floating(double value) {
+  target() = value;
+  finishScalar();
+}
+
+inline void TreeBuilder::string(std::string_view value) {
+  target() = value;
+  finishScalar();
+}
+
+inline void TreeBuilder::beginArray(size_t sizeHint) {
+  BindingProperty& collection = target();
+  collection.makeCollection();
+  if (sizeHint > 0)
+    collection.reserve(sizeHint < kMaxReservedElements ? sizeHint : kMaxReservedElements);
+  stack_.push_back(&collection);
+}
+
+inline void TreeBuilder::endArray() {
+  assert(!stack_.empty() && stack_.back()->kind() == ValueKind::Collection);
+  close();
+}
+
+inline void TreeBuilder::beginObject() {
+  BindingProperty& structure = target();
+  structure.makeStructure();
+  stack_.push_back(&structure);
+}
+
+inline void TreeBuilder::key(std::string_view name) {
+  assert(!stack_.empty() && stack_.back()->kind() == ValueKind::Structure);
+  pendingField_ = &stack_.back()->field(name);
+  pendingField_->clear();
+}
+
+inline void TreeBuilder::endObject() {
+  assert(!stack_.empty() && stack_.back()->kind() == ValueKind::Structure);
+  close();
+}
+
+inline void TreeBuilder::close() {
+  stack_.pop_back();
+  complete_ = stack_.empty();
+}
+
+}  // namespace Zorv

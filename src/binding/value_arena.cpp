@@ -1,0 +1,140 @@
+#include "binding/value_arena.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <new>
+
+#include "binding/page_source.h"
+#include "logging/allocator.h"
+
+namespace Zorv {
+
+static_assert(ValueArena::kPageSize == PageSource::kPageSize);
+
+ValueArena* ValueArena::Create() {
+  void* memory = Allocate(sizeof(ValueArena));
+  if (!memory) throw std::bad_alloc();
+  return new (memory) ValueArena();
+}
+
+void ValueArena::Destroy(ValueArena* arena) {
+  arena->~ValueArena();
+  Free(arena);
+}
+
+ValueArena::ValueArena() {
+  static_assert(sizeof(PageHeader) == 32 && sizeof(PageHeader) >= PageSource::kReservedBytes);
+  static_assert(offsetof(Pool, firstBlocks) == sizeof(PageHeader),
+                "the first page's blocks follow its header like on any page");
+  static_assert(sizeof(LargeBlock) == 16);
+  for (size_t i = 0; i < kSizeClasses; ++i) {
+    Pool& pool = pools_[i];
+    pool.blockSize = static_cast<uint32_t>(4 * (i + 1));
+    pool.full = nullptr;
+    ResetFirstPage(pool);
+  }
+}
+
+ValueArena::~ValueArena() {
+  reset();
+}
+
+void ValueArena::ResetFirstPage(Pool& pool) {
+  pool.first = PageHeader{
+      nullptr, nullptr, nullptr, 0, 0, 0, static_cast<uint16_t>(kFirstPageBytes / pool.blockSize)};
+  pool.available = &pool.first;
+}
+
+void* ValueArena::reallocate(void* block, size_t oldSize, size_t newSize) {
+  if (oldSize > kLargestPoolBlock && newSize > kLargestPoolBlock) {
+    return reallocateLarge(block, newSize);
+  }
+  if (oldSize <= kLargestPoolBlock && newSize <= kLargestPoolBlock &&
+      ClassOf(oldSize) == ClassOf(newSize)) {
+    return block;
+  }
+  void* moved = allocate(newSize);
+  std::memcpy(moved, block, std::min(oldSize, newSize));
+  deallocate(block, oldSize);
+  return moved;
+}
+
+void ValueArena::reset() {
+  PageSource& source = PageSource::Instance();
+  for (Pool& pool : pools_) {
+    for (PageHeader* list : {pool.available, pool.full}) {
+      while (list) {
+        PageHeader* page = list;
+        list = page->next;
+        if (page != &pool.first) source.give(page);
+      }
+    }
+    pool.full = nullptr;
+    ResetFirstPage(pool);
+  }
+  while (large_) {
+    LargeBlock* block = large_;
+    large_ = block->next;
+    Free(block);
+  }
+  liveBlocks_ = 0;
+  pagesHeld_ = 0;
+}
+
+ValueArena::PageHeader* ValueArena::addPage(Pool& pool) {
+  auto* page = static_cast<PageHeader*>(PageSource::Instance().take());
+  page->inUse = 0;
+  page->firstFree = 0;
+  page->touched = 0;
+  page->capacity = static_cast<uint16_t>((kPageSize - sizeof(PageHeader)) / pool.blockSize);
+  Push(pool.available, page);
+  ++pagesHeld_;
+  return page;
+}
+
+void ValueArena::releasePage(Pool& pool, PageHeader* page) {
+  Remove(pool.available, page);
+  PageSource::Instance().give(page);
+  --pagesHeld_;
+}
+
+void* ValueArena::allocateLarge(size_t size) {
+  if (size > SIZE_MAX - sizeof(LargeBlock)) throw std::bad_alloc();
+  auto* block = static_cast<LargeBlock*>(Allocate(sizeof(LargeBlock) + size));
+  if (!block) throw std::bad_alloc();
+  block->prev = nullptr;
+  block->next = large_;
+  if (large_) large_->prev = block;
+  large_ = block;
+  ++liveBlocks_;
+  return block + 1;
+}
+
+void ValueArena::deallocateLarge(void* at) {
+  LargeBlock* block = static_cast<LargeBlock*>(at) - 1;
+  if (block->prev) {
+    block->prev->next = block->next;
+  } else {
+    large_ = block->next;
+  }
+  if (block->next) block->next->prev = block->prev;
+  --liveBlocks_;
+  Free(block);
+}
+
+void* ValueArena::reallocateLarge(void* at, size_t size) {
+  if (size > SIZE_MAX - sizeof(LargeBlock)) throw std::bad_alloc();
+  LargeBlock* block = static_cast<LargeBlock*>(at) - 1;
+  auto* moved = static_cast<LargeBlock*>(Reallocate(block, sizeof(LargeBlock) + size));
+  if (!moved) throw std::bad_alloc();
+  if (moved->prev) {
+    moved->prev->next = moved;
+  } else {
+    large_ = moved;
+  }
+  if (moved->next) moved->next->prev = moved;
+  return moved + 1;
+}
+
+}  // namespace Zorv

@@ -1,0 +1,174 @@
+// ValueArena: the memory of one value tree. A root value creates it on its
+// first allocation and destroys it with the tree; every string, blob, element
+// array and structure node of the tree comes from it.
+//
+// Blocks of up to 72 bytes come from 18 size-class pools (sizes rounded up to
+// a multiple of 4). A pool's first 144 bytes of blocks live inside the pool;
+// further pages are 4096 bytes, aligned on 4096, from the process-wide
+// PageSource, so the page of a block is its address with the low 12 bits
+// cleared. Each page counts its blocks in use and chains its free blocks
+// through 16-bit indices (0 ends the chain); a page whose blocks are all free
+// again goes back to the page source at once. Larger blocks come straight
+// from the framework allocator and are listed so that reset() and the
+// arena's destruction free them with the tree.
+//
+// Alignment: a pool block is 8-byte aligned when its size is a multiple of 8
+// (else 4); a large block is 16-byte aligned.
+//
+// Not synchronized: one tree, one thread at a time.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace Zorv {
+
+class ValueArena {
+ public:
+  static constexpr size_t kSizeClasses = 18;
+  static constexpr size_t kLargestPoolBlock = 4 * kSizeClasses;  // 72
+  static constexpr size_t kFirstPageBytes = 144;
+  static constexpr size_t kPageSize = 4096;
+
+  // Through the framework allocator; throws std::bad_alloc when it fails.
+  static ValueArena* Create();
+  // Frees every block of the arena and the arena itself.
+  static void Destroy(ValueArena* arena);
+
+  ValueArena(const ValueArena&) = delete;
+  ValueArena& operator=(const ValueArena&) = delete;
+
+  // REQUIRES: size > 0. Throws std::bad_alloc when memory runs out.
+  void* allocate(size_t size);
+  // REQUIRES: `block` came from this arena with this `size` (as given to
+  // allocate() or, last, to reallocate()).
+  void deallocate(void* block, size_t size);
+  // Moves the first min(oldSize, newSize) bytes into a block of `newSize`.
+  void* reallocate(void* block, size_t oldSize, size_t newSize);
+  // Frees every block at once; pages go back to the page source.
+  void reset();
+
+  // Blocks handed out and not freed, pool and large alike.
+  size_t liveBlocks() const { return liveBlocks_; }
+  // 4096-byte pages taken from the page source and not given back.
+  size_t pagesHeld() const { return pagesHeld_; }
+
+ private:
+  struct PageHeader {
+    void* sourceReserved;  // the page source's word
+    PageHeader* prev;
+    PageHeader* next;
+    uint16_t inUse;
+    uint16_t firstFree;  // 1-based block index, 0: none
+    uint16_t touched;    // blocks [0, touched) have been handed out at least once
+    uint16_t capacity;
+  };
+  struct Pool {
+    PageHeader first;  // its blocks are firstBlocks, right behind it
+    alignas(8) unsigned char firstBlocks[kFirstPageBytes];
+    PageHeader* available;  // pages with a free block
+    PageHeader* full;
+    uint32_t blockSize;
+  };
+  struct LargeBlock {
+    LargeBlock* prev;
+    LargeBlock* next;
+  };
+
+  ValueArena();
+  ~ValueArena();
+
+  static size_t ClassOf(size_t size) { return (size + 3) / 4 - 1; }
+  static void Push(PageHeader*& head, PageHeader* page);
+  static void Remove(PageHeader*& head, PageHeader* page);
+  static void ResetFirstPage(Pool& pool);
+
+  void* take(Pool& pool);
+  void give(Pool& pool, void* block);
+  PageHeader* addPage(Pool& pool);
+  void releasePage(Pool& pool, PageHeader* page);
+  void* allocateLarge(size_t size);
+  void deallocateLarge(void* block);
+  void* reallocateLarge(void* block, size_t size);
+
+  Pool pools_[kSizeClasses];
+  LargeBlock* large_ = nullptr;
+  size_t liveBlocks_ = 0;
+  size_t pagesHeld_ = 0;
+};
+
+// Taking and giving pool blocks is inline: value trees do it per node.
+
+inline void ValueArena::Push(PageHeader*& head, PageHeader* page) {
+  page->prev = nullptr;
+  page->next = head;
+  if (head) head->prev = page;
+  head = page;
+}
+
+inline void ValueArena::Remove(PageHeader*& head, PageHeader* page) {
+  if (page->prev) {
+    page->prev->next = page->next;
+  } else {
+    head = page->next;
+  }
+  if (page->next) page->next->prev = page->prev;
+}
+
+inline void* ValueArena::allocate(size_t size) {
+  assert(size > 0);
+  if (size > kLargestPoolBlock) return allocateLarge(size);
+  return take(pools_[ClassOf(size)]);
+}
+
+inline void ValueArena::deallocate(void* block, size_t size) {
+  if (size > kLargestPoolBlock) {
+    deallocateLarge(block);
+  } else {
+    give(pools_[ClassOf(size)], block);
+  }
+}
+
+inline void* ValueArena::take(Pool& pool) {
+  PageHeader* page = pool.available ? pool.available : addPage(pool);
+  char* blocks = reinterpret_cast<char*>(page + 1);
+  char* block;
+  if (page->firstFree != 0) {
+    block = blocks + (page->firstFree - 1) * pool.blockSize;
+    std::memcpy(&page->firstFree, block, sizeof page->firstFree);
+  } else {
+    block = blocks + page->touched * pool.blockSize;
+    ++page->touched;
+  }
+  if (++page->inUse == page->capacity) {
+    Remove(pool.available, page);
+    Push(pool.full, page);
+  }
+  ++liveBlocks_;
+  return block;
+}
+
+inline void ValueArena::give(Pool& pool, void* block) {
+  char* at = static_cast<char*>(block);
+  const uintptr_t address = reinterpret_cast<uintptr_t>(at);
+  // The first page sits inside the pool, so only its range tells it apart.
+  const bool onFirstPage =
+      address - reinterpret_cast<uintptr_t>(pool.firstBlocks) < kFirstPageBytes;
+  PageHeader* page = onFirstPage
+                         ? &pool.first
+                         : reinterpret_cast<PageHeader*>(address & ~uintptr_t{kPageSize - 1});
+  const auto index =
+      static_cast<uint16_t>((at - reinterpret_cast<char*>(page + 1)) / pool.blockSize + 1);
+  std::memcpy(at, &page->firstFree, sizeof page->firstFree);
+  page->firstFree = index;
+  if (page->inUse-- == page->capacity) {
+    Remove(pool.full, page);
+    Push(pool.available, page);
+  }
+  --liveBlocks_;
+  if (page->inUse == 0 && !onFirstPage) releasePage(pool, page);
+}
+
+}  // namespace Zorv
