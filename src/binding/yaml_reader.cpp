@@ -1,0 +1,468 @@
+#include "binding/yaml_reader.h"
+
+#include <yaml.h>
+
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "binding/conversion.h"
+#include "logging/format_string.h"
+
+namespace Zorv {
+
+namespace {
+
+constexpr std::string_view kStrTag = "tag:yaml.org,2002:str";
+constexpr std::string_view kIntTag = "tag:yaml.org,2002:int";
+constexpr std::string_view kFloatTag = "tag:yaml.org,2002:float";
+constexpr std::string_view kBoolTag = "tag:yaml.org,2002:bool";
+
+constexpr std::array<std::string_view, 5> kNullWords = {"", "~", "null", "Null", "NULL"};
+constexpr std::array<std::string_view, 11> kTrueWords = {"true", "True", "TRUE", "y",  "Y", "yes",
+                                                         "Yes",  "YES",  "on",   "On", "ON"};
+constexpr std::array<std::string_view, 11> kFalseWords = {
+    "false", "False", "FALSE", "n", "N", "no", "No", "NO", "off", "Off", "OFF"};
+
+template <size_t N>
+bool IsOneOf(std::string_view text, const std::array<std::string_view, N>& words) {
+  for (std::string_view word : words) {
+    if (text == word) return true;
+  }
+  return false;
+}
+
+std::string_view Text(const yaml_char_t* text) {
+  return text == nullptr ? std::string_view()
+                         : std::string_view(reinterpret_cast<const char*>(text));
+}
+
+std::string_view Text(const yaml_char_t* text, size_t length) {
+  return std::string_view(reinterpret_cast<const char*>(text), length);
+}
+
+enum class DecimalInteger { NotDecimal, Read, OutOfRange };
+
+// An optional sign and decimal digits only: such a text is read as an integer
+// directly, because going through a double would round values above 2^53.
+DecimalInteger ReadDecimalInteger(std::string_view text, BindingProperty& target) {
+  const bool negative = !text.empty() && text.front() == '-';
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
+  if (text.empty()) return DecimalInteger::NotDecimal;
+  uint64_t magnitude = 0;
+  const char* const last = text.data() + text.size();
+  const auto [end, error] = std::from_chars(text.data(), last, magnitude);
+  if (error == std::errc::result_out_of_range) return DecimalInteger::OutOfRange;
+  if (error != std::errc() || end != last) return DecimalInteger::NotDecimal;
+  constexpr uint64_t kSignedMagnitudeLimit = uint64_t{1} << 63;
+  if (!negative || magnitude == 0) {
+    target = magnitude;
+  } else if (magnitude <= kSignedMagnitudeLimit) {
+    target = static_cast<int64_t>(0 - magnitude);  // two's complement of the magnitude
+  } else {
+    return DecimalInteger::OutOfRange;
+  }
+  return DecimalInteger::Read;
+}
+
+// A whole-text strtod number, or false. Infinities are not numbers here
+// ("inf" stays a string), and whole numbers outside both 64-bit integer ranges
+// stay doubles rather than being converted into a wrong integer. Decimal
+// integers are tried first: exact, and much cheaper than strtod.
+// REQUIRES: text.data()[text.size()] == '\0' (strtod reads up to a zero).
+bool ReadNumber(std::string_view text, BindingProperty& target) {
+  if (text.empty()) return false;
+  // Cheap refusal of words: a finite number starts with one of these.
+  const unsigned char first = static_cast<unsigned char>(text.front());
+  if (!std::isdigit(first) && first != '-' && first != '+' && first != '.' &&
+      !std::isspace(first)) {
+    return false;
+  }
+  const DecimalInteger decimal = ReadDecimalInteger(text, target);
+  if (decimal == DecimalInteger::Read) return true;
+  char* end = nullptr;
+  const double value = std::strtod(text.data(), &end);
+  if (end != text.data() + text.size()) return false;
+  if (std::isnan(value) || std::isinf(value)) return false;
+  if (value != std::trunc(value) || decimal == DecimalInteger::OutOfRange) {
+    target = value;
+    return true;
+  }
+  // Other spellings of whole numbers: exponents, hexadecimal, "1.0".
+  constexpr double kSignedMinimum = -9223372036854775808.0;  // -2^63
+  constexpr double kUnsignedLimit = 18446744073709551616.0;  // 2^64
+  if (value < 0 && value >= kSignedMinimum) {
+    target = static_cast<int64_t>(value);
+  } else if (value >= 0 && value < kUnsignedLimit) {
+    target = static_cast<uint64_t>(value);
+  } else {
+    target = value;
+  }
+  return true;
+}
+
+// Null and bool words are at most five characters long and start with one of
+// a few letters; most texts are told apart by this alone.
+bool MayBeWord(std::string_view text) {
+  return text.empty() || (text.size() <= 5 && std::string_view("~nNtTfFyYoO").find(text.front()) !=
+                                                  std::string_view::npos);
+}
+
+// REQUIRES: text.data()[text.size()] == '\0'.
+void TypeUntaggedScalar(std::string_view text, BindingProperty& target) {
+  const bool mayBeWord = MayBeWord(text);
+  if (mayBeWord && IsOneOf(text, kNullWords)) return;
+  if (ReadNumber(text, target)) return;
+  if (mayBeWord && IsOneOf(text, kTrueWords)) {
+    target = true;
+  } else if (mayBeWord && IsOneOf(text, kFalseWords)) {
+    target = false;
+  } else {
+    target = text;
+  }
+}
+
+struct ParserHandle {
+  yaml_parser_t parser;
+  bool initialized = false;
+  ParserHandle() { initialized = yaml_parser_initialize(&parser) != 0; }
+  ~ParserHandle() {
+    if (initialized) yaml_parser_delete(&parser);
+  }
+  ParserHandle(const ParserHandle&) = delete;
+  ParserHandle& operator=(const ParserHandle&) = delete;
+};
+
+struct EventHandle {
+  yaml_event_t event;
+  ~EventHandle() { yaml_event_delete(&event); }
+};
+
+// Keeps its own stack of open nodes rather than feeding the shared
+// TreeBuilder: an alias puts a whole copied tree in place, and an anchor needs
+// the node it names once that node has ended; the builder's event interface
+// offers neither.
+class YamlReader {
+ public:
+  BindingResult read(std::string_view text);
+
+ private:
+  // An open sequence or mapping.
+  struct Frame {
+    BindingProperty* node = nullptr;
+    bool isMapping = false;
+    bool hasKey = false;  // a mapping's key is read and its value is next
+    std::string key;
+    std::string anchor;  // empty: the node has none
+    size_t values = 1;   // values in the node's subtree so far, the node included
+  };
+
+  struct Anchor {
+    BindingProperty value;
+    size_t values = 1;
+    bool open = false;  // its sequence or mapping has not ended yet
+  };
+
+  void handle(const yaml_event_t& event);
+  void documentStart();
+  void scalar(const yaml_event_t& event);
+  void key(const yaml_event_t& event);
+  void alias(const yaml_event_t& event);
+  void collectionStart(const yaml_event_t& event, bool isMapping);
+  void collectionEnd(const yaml_event_t& event);
+
+  bool awaitingKey() const {
+    return !stack_.empty() && stack_.back().isMapping && !stack_.back().hasKey;
+  }
+  // The value the next node goes into, emptied: the root, a new element of the
+  // open sequence, or the field of the open mapping's pending key.
+  BindingProperty& target();
+  // Counts `count` new values into the open node's subtree.
+  void addValues(size_t count) {
+    if (!stack_.empty()) stack_.back().values += count;
+  }
+  // Takes `count` values from the copy budget; fails and answers false when
+  // they do not fit.
+  bool reserveCopies(size_t count, const yaml_event_t& event);
+  // Registers an anchor name; fails and answers null when it is taken.
+  Anchor* recordAnchor(const yaml_char_t* name, const yaml_event_t& event);
+  void typeScalar(const yaml_event_t& event, BindingProperty& target);
+  void failAt(const char* format, const yaml_event_t& event);
+  void failAt(const char* format, FormatArg first, const yaml_event_t& event);
+  void failWithParserError(const yaml_parser_t& parser);
+
+  BindingResult result_;
+  BindingProperty root_;
+  std::vector<Frame> stack_;
+  std::unordered_map<std::string, Anchor> anchors_;
+  size_t copiedValues_ = 0;
+  bool streamEnded_ = false;
+};
+
+BindingResult YamlReader::read(std::string_view text) {
+  ParserHandle parserHandle;
+  if (!parserHandle.initialized) {
+    failWithParserError(parserHandle.parser);
+    return std::move(result_);
+  }
+  yaml_parser_t& parser = parserHandle.parser;
+  yaml_parser_set_encoding(&parser, YAML_UTF8_ENCODING);
+  yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(text.data()),
+                               text.size());
+  while (result_.success && !streamEnded_) {
+    EventHandle event;
+    if (yaml_parser_parse(&parser, &event.event) == 0) {
+      failWithParserError(parser);
+      break;
+    }
+    handle(event.event);
+  }
+  if (result_.success) result_.value = std::move(root_);
+  return std::move(result_);
+}
+
+void YamlReader::handle(const yaml_event_t& event) {
+  switch (event.type) {
+    case YAML_STREAM_END_EVENT:
+      streamEnded_ = true;
+      break;
+    case YAML_DOCUMENT_START_EVENT:
+      documentStart();
+      break;
+    case YAML_SCALAR_EVENT:
+      if (awaitingKey()) {
+        key(event);
+      } else {
+        scalar(event);
+      }
+      break;
+    case YAML_ALIAS_EVENT:
+      alias(event);
+      break;
+    case YAML_SEQUENCE_START_EVENT:
+      collectionStart(event, false);
+      break;
+    case YAML_MAPPING_START_EVENT:
+      collectionStart(event, true);
+      break;
+    case YAML_SEQUENCE_END_EVENT:
+    case YAML_MAPPING_END_EVENT:
+      collectionEnd(event);
+      break;
+    default:  // stream start, document end, no event
+      break;
+  }
+}
+
+void YamlReader::documentStart() {
+  if (!root_.isEmpty()) {
+    result_.setFailure("Multi-document YAML is not supported.");
+    return;
+  }
+  // Anchors belong to their document.
+  anchors_.clear();
+}
+
+BindingProperty& YamlReader::target() {
+  if (stack_.empty()) return root_;
+  Frame& top = stack_.back();
+  if (!top.isMapping) return top.node->append();
+  top.hasKey = false;
+  BindingProperty& field = top.node->field(top.key);
+  field.clear();  // a repeated key: the later value replaces the earlier one
+  return field;
+}
+
+void YamlReader::key(const yaml_event_t& event) {
+  const std::string_view tag = Text(event.data.scalar.tag);
+  if (!tag.empty() && tag != kStrTag) {
+    failAt("Invalid mapping key. Only string scalar keys are allowed. At line: %1 col: %2", event);
+    return;
+  }
+  Frame& top = stack_.back();
+  top.key.assign(Text(event.data.scalar.value, event.data.scalar.length));
+  top.hasKey = true;
+  if (event.data.scalar.anchor != nullptr) {
+    if (Anchor* anchor = recordAnchor(event.data.scalar.anchor, event)) {
+      anchor->value = std::string_view(stack_.back().key);
+    }
+  }
+}
+
+void YamlReader::scalar(const yaml_event_t& event) {
+  BindingProperty& value = target();
+  typeScalar(event, value);
+  if (!result_.success) return;
+  addValues(1);
+  if (event.data.scalar.anchor != nullptr) {
+    if (Anchor* anchor = recordAnchor(event.data.scalar.anchor, event)) anchor->value = value;
+  }
+}
+
+void YamlReader::typeScalar(const yaml_event_t& event, BindingProperty& target) {
+  const std::string_view text = Text(event.data.scalar.value, event.data.scalar.length);
+  const std::string_view tag = Text(event.data.scalar.tag);
+  if (tag.empty()) {
+    const yaml_scalar_style_t style = event.data.scalar.style;
+    if (style == YAML_SINGLE_QUOTED_SCALAR_STYLE || style == YAML_DOUBLE_QUOTED_SCALAR_STYLE) {
+      target = text;
+    } else {
+      TypeUntaggedScalar(text, target);  // the parser ends every scalar's text with a zero
+    }
+  } else if (tag == kStrTag) {
+    target = text;
+  } else if (tag == kIntTag) {
+    const BindingProperty input(text);
+    if (!text.empty() && text.front() == '-') {
+      const int64_t value = ToSigned(result_, input, "yaml", std::numeric_limits<int64_t>::min(),
+                                     std::numeric_limits<int64_t>::max(), "int64_t");
+      if (result_.success) target = value;
+    } else {
+      const uint64_t value =
+          ToUnsigned(result_, input, "yaml", std::numeric_limits<uint64_t>::max(), "uint64_t");
+      if (result_.success) target = value;
+    }
+  } else if (tag == kFloatTag) {
+    const double value =
+        ToDouble(result_, BindingProperty(text), "yaml", std::numeric_limits<double>::lowest(),
+                 std::numeric_limits<double>::max(), "double");
+    if (result_.success) target = value;
+  } else if (tag == kBoolTag) {
+    if (IsOneOf(text, kTrueWords)) {
+      target = true;
+    } else if (IsOneOf(text, kFalseWords)) {
+      target = false;
+    }
+  } else {
+    result_.setFailure(FormatString("Unsupported YAML tag '%1'.", std::string(tag)));
+  }
+}
+
+void YamlReader::alias(const yaml_event_t& event) {
+  // A key must be a scalar; copying an alias into the mapping's place would
+  // overwrite the open mapping itself.
+  if (awaitingKey()) {
+    failAt("Invalid mapping key. Only string scalar keys are allowed. At line: %1 col: %2", event);
+    return;
+  }
+  const std::string name(Text(event.data.alias.anchor));
+  const auto found = anchors_.find(name);
+  if (found == anchors_.end()) {
+    failAt("Undefined alias encountered: \"%1\". At line: %2 col: %3", name, event);
+    return;
+  }
+  const Anchor& anchor = found->second;
+  if (anchor.open) {
+    failAt("Cannot deserialize cyclic aliases. Alias \"%1\". At line: %2 col: %3", name, event);
+    return;
+  }
+  if (!reserveCopies(anchor.values, event)) return;
+  target() = anchor.value;
+  addValues(anchor.values);
+}
+
+void YamlReader::collectionStart(const yaml_event_t& event, bool isMapping) {
+  if (awaitingKey()) {
+    failAt(isMapping ? "Unexpected start of mapping. At line: %1 col: %2"
+                     : "Unexpected start of sequence. At line: %1 col: %2",
+           event);
+    return;
+  }
+  if (stack_.size() >= kMaxYamlNestingDepth) {
+    failAt("YAML nesting is too deep (more than %1 levels). At line: %2 col: %3",
+           static_cast<uint64_t>(kMaxYamlNestingDepth), event);
+    return;
+  }
+  const yaml_char_t* anchorName =
+      isMapping ? event.data.mapping_start.anchor : event.data.sequence_start.anchor;
+  BindingProperty& node = target();
+  if (isMapping) {
+    node.makeStructure();
+  } else {
+    node.makeCollection();
+  }
+  Frame frame;
+  frame.node = &node;
+  frame.isMapping = isMapping;
+  if (anchorName != nullptr) {
+    Anchor* anchor = recordAnchor(anchorName, event);
+    if (anchor == nullptr) return;
+    anchor->open = true;
+    frame.anchor = Text(anchorName);
+  }
+  stack_.push_back(std::move(frame));
+}
+
+void YamlReader::collectionEnd(const yaml_event_t& event) {
+  if (stack_.empty()) return;  // the parser pairs every end with a start
+  Frame frame = std::move(stack_.back());
+  stack_.pop_back();
+  if (!frame.anchor.empty()) {
+    Anchor& anchor = anchors_[frame.anchor];
+    anchor.open = false;
+    if (!reserveCopies(frame.values, event)) return;
+    anchor.value = *frame.node;
+    anchor.values = frame.values;
+  }
+  addValues(frame.values);
+}
+
+bool YamlReader::reserveCopies(size_t count, const yaml_event_t& event) {
+  if (count > kMaxYamlCopiedValues - copiedValues_) {
+    failAt("Too many values copied by YAML anchors and aliases (more than %1). At line: %2 col: %3",
+           static_cast<uint64_t>(kMaxYamlCopiedValues), event);
+    return false;
+  }
+  copiedValues_ += count;
+  return true;
+}
+
+YamlReader::Anchor* YamlReader::recordAnchor(const yaml_char_t* name, const yaml_event_t& event) {
+  const auto [entry, added] = anchors_.try_emplace(std::string(Text(name)));
+  if (!added) {
+    failAt("Duplicate occurrence of anchor \"%1\". At line: %2 col: %3", entry->first, event);
+    return nullptr;
+  }
+  return &entry->second;
+}
+
+void YamlReader::failAt(const char* format, const yaml_event_t& event) {
+  result_.setFailure(FormatString(format, static_cast<uint64_t>(event.start_mark.line + 1),
+                                  static_cast<uint64_t>(event.start_mark.column + 1)));
+}
+
+void YamlReader::failAt(const char* format, FormatArg first, const yaml_event_t& event) {
+  result_.setFailure(FormatString(format, first, static_cast<uint64_t>(event.start_mark.line + 1),
+                                  static_cast<uint64_t>(event.start_mark.column + 1)));
+}
+
+void YamlReader::failWithParserError(const yaml_parser_t& parser) {
+  const char* problem = parser.problem;
+  if (problem == nullptr) {
+    problem = parser.error == YAML_MEMORY_ERROR ? "out of memory" : "unknown error";
+  }
+  result_.setFailure(FormatString("YAML parser error: %1. At line: %2 col: %3", problem,
+                                  static_cast<uint64_t>(parser.problem_mark.line),
+                                  static_cast<uint64_t>(parser.problem_mark.column)));
+}
+
+}  // namespace
+
+BindingResult ParseYaml(std::string_view text) {
+  return YamlReader().read(text);
+}
+
+bool IsYaml(std::string_view text) {
+  const size_t start = text.find_first_not_of(' ');
+  return start != std::string_view::npos && text.substr(start).starts_with("---");
+}
+
+}  // namespace Zorv
