@@ -51,18 +51,53 @@ class MemberFieldConverter final : public FieldConverter {
   F S::*member_;
 };
 
+// What struct and enum registrations share: the builder, the type's
+// description, tags and name space, and entering the type once.
+template <typename Derived>
+class TypeRegistration {
+ public:
+  TypeRegistration(const TypeRegistration&) = delete;
+  TypeRegistration& operator=(const TypeRegistration&) = delete;
+  ~TypeRegistration() { finish(); }
+
+  Derived& description(std::string_view text) {
+    builder_.setDescription(text);
+    return self();
+  }
+  Derived& tag(std::string_view text) {
+    builder_.addTag(text);
+    return self();
+  }
+  Derived& nameSpace(std::string_view text) {
+    builder_.setNameSpace(text);
+    return self();
+  }
+
+  void finish() {
+    if (finished_) return;
+    finished_ = true;
+    registry_.finishType(std::move(builder_));
+  }
+
+ protected:
+  TypeRegistration(TypeRegistry& registry, TypeBuilder builder)
+      : registry_(registry), builder_(std::move(builder)) {}
+  Derived& self() { return static_cast<Derived&>(*this); }
+
+  TypeRegistry& registry_;
+  TypeBuilder builder_;
+  bool finished_ = false;
+};
+
 template <typename S>
-class StructRegistration {
+class StructRegistration : public TypeRegistration<StructRegistration<S>> {
   static_assert(TypeKindOf<S>() == TypeKind::Struct,
                 "a registered struct is a default-constructible class");
 
  public:
   StructRegistration(TypeRegistry& registry, std::string_view name)
-      : registry_(registry),
-        builder_(registry.beginType(sizeof(S), name, StaticTypeOf<S>(), false)) {}
-  StructRegistration(const StructRegistration&) = delete;
-  StructRegistration& operator=(const StructRegistration&) = delete;
-  ~StructRegistration() { finish(); }
+      : TypeRegistration<StructRegistration<S>>(
+            registry, registry.beginType(sizeof(S), name, StaticTypeOf<S>(), false)) {}
 
   // `member` may belong to a base class of S. `flags`: kFieldOmitEmpty,
   // kFieldRequired.
@@ -71,31 +106,12 @@ class StructRegistration {
                             uint32_t flags = 0) {
     static_assert(std::is_base_of_v<C, S>, "the member belongs to another structure");
     static_assert(TypeKindOf<F>() != TypeKind::None, "this field type cannot be converted");
-    if (finished_ || builder_.alreadyRegistered()) return *this;
+    if (this->finished_ || this->builder_.alreadyRegistered()) return *this;
     F S::*own = member;
-    builder_.addField(name, description, offsetOf(own), StaticTypeId<F>(), TypeIdentifierOf<F>(),
-                      ElementTypeIdentifierOf<F>(), flags,
-                      std::make_unique<MemberFieldConverter<S, F>>(own));
+    this->builder_.addField(name, description, offsetOf(own), StaticTypeId<F>(),
+                            TypeIdentifierOf<F>(), ElementTypeIdentifierOf<F>(), flags,
+                            std::make_unique<MemberFieldConverter<S, F>>(own));
     return *this;
-  }
-
-  StructRegistration& description(std::string_view text) {
-    builder_.setDescription(text);
-    return *this;
-  }
-  StructRegistration& tag(std::string_view text) {
-    builder_.addTag(text);
-    return *this;
-  }
-  StructRegistration& nameSpace(std::string_view text) {
-    builder_.setNameSpace(text);
-    return *this;
-  }
-
-  void finish() {
-    if (finished_) return;
-    finished_ = true;
-    registry_.finishType(std::move(builder_));
   }
 
  private:
@@ -109,51 +125,23 @@ class StructRegistration {
     return static_cast<uint32_t>(address - base);
   }
 
-  TypeRegistry& registry_;
-  TypeBuilder builder_;
-  bool finished_ = false;
   std::unique_ptr<S> probe_;
 };
 
 template <typename E>
-class EnumRegistration {
+class EnumRegistration : public TypeRegistration<EnumRegistration<E>> {
   static_assert(TypeKindOf<E>() == TypeKind::Enum, "a registered enum fits in 32 bits");
 
  public:
   EnumRegistration(TypeRegistry& registry, std::string_view name)
-      : registry_(registry),
-        builder_(registry.beginType(sizeof(E), name, StaticTypeOf<E>(), true)) {}
-  EnumRegistration(const EnumRegistration&) = delete;
-  EnumRegistration& operator=(const EnumRegistration&) = delete;
-  ~EnumRegistration() { finish(); }
+      : TypeRegistration<EnumRegistration<E>>(
+            registry, registry.beginType(sizeof(E), name, StaticTypeOf<E>(), true)) {}
 
   EnumRegistration& value(std::string_view name, E enumerator, std::string_view description = {}) {
-    if (!finished_) builder_.addEnumValue(name, static_cast<int32_t>(enumerator), description);
+    if (!this->finished_)
+      this->builder_.addEnumValue(name, static_cast<int32_t>(enumerator), description);
     return *this;
   }
-  EnumRegistration& description(std::string_view text) {
-    builder_.setDescription(text);
-    return *this;
-  }
-  EnumRegistration& tag(std::string_view text) {
-    builder_.addTag(text);
-    return *this;
-  }
-  EnumRegistration& nameSpace(std::string_view text) {
-    builder_.setNameSpace(text);
-    return *this;
-  }
-
-  void finish() {
-    if (finished_) return;
-    finished_ = true;
-    registry_.finishType(std::move(builder_));
-  }
-
- private:
-  TypeRegistry& registry_;
-  TypeBuilder builder_;
-  bool finished_ = false;
 };
 
 template <typename T>
