@@ -24,6 +24,7 @@
 
 #include "binding/binding_property.h"
 #include "binding/static_type.h"
+#include "framework/events/resource_event.h"
 #include "framework/hostapi/failure.h"
 #include "framework/hostapi/maybe_type.h"
 #include "framework/module/plugin_identity.h"
@@ -38,6 +39,7 @@ class TypeRegistry;
 namespace Zorv::Client {
 
 class ApiRegistry;
+class EndpointBuilder;
 class TelemetrySender;
 class PluginLogTarget;
 struct HostRequest;
@@ -96,7 +98,74 @@ class AppModule : public EventSource {
   HostResponse SendHttpRequest(const HostRequest& request);
   static Failure MakeNotFound(std::string_view message);
 
-  // ---- Jobs and waits (job_scheduler.cpp, await.h) -----------------------------------------------
+  // ---- Endpoints (endpoint_builder.h) ----------------------------------------------------------
+  // Registers a handler (a member function of the derived module, or a
+  // callable) under a method and a path template; the builder declares its
+  // arguments in parameter order. The name is MakeIdentifier(method text, path).
+  template <typename Handler>
+  EndpointBuilder Get(std::string_view path, Handler handler);
+  template <typename Handler>
+  EndpointBuilder Post(std::string_view path, Handler handler);
+  // Any method code; `customMethod` is the method text for code 8.
+  template <typename Handler>
+  EndpointBuilder AddEndpoint(uint32_t method, std::string_view path, Handler handler,
+                              std::string_view customMethod = {});
+
+  // ---- Events (observe.h, event_subscriptions.cpp) ---------------------------------------------
+  // Follows the resource at `url` (or every resource matching a pattern with
+  // '*'): subscribes, then delivers each change to `callback` as a T. An exact
+  // URL's current value arrives first, as a Create event, before Observe returns.
+  template <typename T>
+  void Observe(const std::string& url, std::function<void(const ResourceEvent<T>&)> callback);
+  // Counted per host event: only the first Subscribe of an event reaches the
+  // host, and only the Unsubscribe that ends the count.
+  void Subscribe(const std::string& resource) override;
+  void Unsubscribe(const std::string& resource) override;
+  // Installs the handler of a host event (replacing an earlier one) and
+  // subscribes to it at the host; `flag` is the host's (0 for resource
+  // events, 1 for service-proxy answers).
+  void RegisterEventHandler(const std::string& eventName, ResourceEventHandler handler,
+                            uint32_t flag);
+  void RegisterEventHandler(const std::string& eventName, ServiceProxyEventHandler handler,
+                            uint32_t flag);
+  // Sends a change of one of the module's own resources to the followers of
+  // its grouped event and, when the URL differs from that name, to those of
+  // the URL itself. Fails when the value does not convert.
+  template <typename T>
+  MaybeType<Failure, void> PublishResource(std::string_view url, const T& value,
+                                           PluginResourceEventType eventType);
+  MaybeType<Failure, void> PublishProperty(std::string_view url, const BindingProperty& value,
+                                           PluginResourceEventType eventType);
+
+  // ---- Service proxy (service_proxy.h) ---------------------------------------------------------
+  // Sends a request to a server service; returns an error text, empty when the
+  // request is on its way. Empty selector texts choose the uuid-based form.
+  // `completion` runs once, with the proxy mutex held, when the answer arrives.
+  template <typename Request>
+  std::string InvokeServiceProxy(const std::string& serviceName, const std::string& methodName,
+                                 const Request& request, const std::string& selector,
+                                 const std::string& selectorArgument,
+                                 ServiceProxyEventHandler completion);
+  // InvokeServiceProxy with the request already written as JSON text.
+  std::string InvokeServiceProxyPayload(const std::string& serviceName,
+                                        const std::string& methodName, const std::string& payload,
+                                        const std::string& selector,
+                                        const std::string& selectorArgument,
+                                        ServiceProxyEventHandler completion);
+  // The answer as a Response, through a future.
+  template <typename Request, typename Response>
+  std::future<MaybeType<Failure, Response>> CallServiceProxy(const std::string& serviceName,
+                                                             const std::string& methodName,
+                                                             const Request& request);
+  // CallServiceProxy, awaited by yielding to the host.
+  template <typename Request, typename Response>
+  MaybeType<Failure, Response> CallServiceProxySync(const std::string& serviceName,
+                                                    const std::string& methodName,
+                                                    const Request& request);
+  // Completes at most one pending request whose answer has arrived.
+  void ProcessArrivedAnswers();
+
+  // ---- Jobs and waits (job_scheduler.cpp, await.h) -----------------------------------------
   // Hands callback to the host, due at `when`; returns the timer id (from 1).
   uint64_t ScheduleCallback(std::string_view name, std::function<void()> callback,
                             MonotonicTime when);
@@ -135,6 +204,21 @@ class AppModule : public EventSource {
   std::unordered_map<uint64_t, std::unique_ptr<TimerRecord>> timers_;
   uint64_t nextTimerId_ = 1;
 
+  // Observers, handlers and subscriptions; only the host thread touches them.
+  // The holders are shared so that one running survives its own replacement.
+  using ObserverHolder = std::shared_ptr<const ResourceEventHandler>;
+  std::unordered_map<std::string, ObserverHolder> exactObservers_{8};
+  std::unordered_map<std::string, ObserverHolder> patternObservers_{8};
+  std::unordered_map<std::string, std::shared_ptr<const EventHandler>> eventHandlers_{8};
+  std::unordered_map<std::string, uint32_t> subscriptionCounts_{8};
+
+  // Service-proxy tables, guarded by proxyMutex_: pending requests and
+  // arrived answers by request identifier, async handlers by request key.
+  std::mutex proxyMutex_;
+  std::unordered_map<std::string, ServiceProxyEventHandler> pendingRequests_{8};
+  std::unordered_map<std::string, ServiceProxyEventHandler> asyncHandlers_{8};
+  std::unordered_map<std::string, PluginServiceProxyResponse> arrivedAnswers_{8};
+
   // ---- Module fields --------------------------------------------------------------------------
   AppModule* self_ = this;
   uint32_t hostHandle_ = 0;
@@ -153,13 +237,34 @@ class AppModule : public EventSource {
   ApiDescription apiDescription_{};
 
  private:
-  friend void Register(AppModule* module, PluginRegistration* registration,
-                       const char* shortName);
+  friend void Register(AppModule* module, PluginRegistration* registration, const char* shortName);
   friend uint8_t InitializeModule(AppModule* module, const HostApi* hostApi);
   friend void ShutdownModule(AppModule* module);
+
+  void AddObserver(const std::string& url, ResourceEventHandler observer);
+  // The handler that Subscribe installs: hands a resource event to its observers.
+  void Dispatch(const PluginResourceEvent& event);
+  // The C callbacks given to SubscribeEvent; the record's context is the module.
+  static void OnHostEvent(const IncomingEventRecord* record);
+  static void OnServiceProxyEvent(const IncomingEventRecord* record);
+  template <typename Handler>
+  static void DeliverHostEvent(const IncomingEventRecord* record);
+
+  bool IsRequestPending(const std::string& identifier);
+  std::string RefuseRequestInFlight();
+  void OnServiceProxyUuidAnswer(const PluginServiceProxyResponse& answer);
+  void OnServiceProxyMethodAnswer(const PluginServiceProxyResponse& answer);
+  void OnServiceProxyAsyncAnswer(const PluginServiceProxyResponse& answer);
+
+ protected:
+  // Installs the handlers of the three service-proxy events (at Initialize).
+  void RegisterServiceProxyHandlers();
 };
 
 }  // namespace Zorv::Client
 
 #include "framework/async/await.h"
+#include "framework/endpoints/endpoint_builder.h"
+#include "framework/events/observe.h"
 #include "framework/hostapi/host_call.h"
+#include "framework/serviceproxy/service_proxy.h"

@@ -2,8 +2,10 @@
 // from the short name, plus MakeIdentifier, which turns a method and a path or
 // name into an upper camel case identifier.
 //
-//   MakeIdentifier("", "pex-replays")                             // "PexReplays"
-//   MakeIdentifier("GET", "/pex-replays/v1/metadata/{gameId}")   // "GetPexReplaysV1MetadataByGameId"
+//   MakeIdentifier("", "pex-replays")
+//       // "PexReplays"
+//   MakeIdentifier("GET", "/pex-replays/v1/metadata/{gameId}")
+//       // "GetPexReplaysV1MetadataByGameId"
 #pragma once
 
 #include <string>

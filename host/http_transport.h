@@ -1,0 +1,67 @@
+// HttpTransport: how the host performs the HTTP requests that a plug-in sends
+// through SendRequest. FakeHttpTransport answers from canned responses keyed
+// by method and URL and records every request, so tests can script servers
+// and transport failures without a network.
+//
+// A transport answers every request: a transfer that fails is a response with
+// a non-zero result code and an error text, never an exception.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace Zorv::Host {
+
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
+struct HttpRequest {
+  uint32_t method = 0;     // HostMethod code as the plug-in sent it
+  std::string methodText;  // "GET", ...; empty for codes outside 1-7
+  std::string url;
+  HeaderList headers;
+  std::string body;
+  uint32_t optionWord = 0;
+  uint32_t optionFlag = 0;
+};
+
+struct HttpResponse {
+  int32_t resultCode = 0;  // 0: the transfer worked; else errorText says why
+  int32_t status = 0;
+  HeaderList headers;
+  std::string body;
+  std::string errorText;
+
+  static HttpResponse Answer(int32_t status, std::string body, HeaderList headers = {});
+  static HttpResponse Failure(int32_t resultCode, std::string errorText);
+};
+
+class HttpTransport {
+ public:
+  virtual ~HttpTransport() = default;
+  virtual HttpResponse Send(const HttpRequest& request) = 0;
+};
+
+// The text of a HostMethod code ("DELETE" ... "PUT"), empty for any other code.
+std::string MethodText(uint32_t method);
+
+class FakeHttpTransport final : public HttpTransport {
+ public:
+  // The answer to every later request with this method text and exact URL;
+  // a later call for the same pair replaces the earlier answer.
+  void Answer(const std::string& methodText, const std::string& url, HttpResponse response);
+
+  // A canned answer, or a failure with result code 1 and the text
+  // "no answer for <method> <url>" when none was set.
+  HttpResponse Send(const HttpRequest& request) override;
+
+  const std::vector<HttpRequest>& Requests() const { return requests_; }
+
+ private:
+  std::map<std::pair<std::string, std::string>, HttpResponse> answers_;
+  std::vector<HttpRequest> requests_;
+};
+
+}  // namespace Zorv::Host

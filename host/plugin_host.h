@@ -1,0 +1,292 @@
+// PluginHost: the host side of the plug-in boundary. It loads one plug-in
+// library, performs the registration handshake, initialises and shuts the
+// plug-in down, and serves the ten HostFunctions entries from in-process
+// parts: a resource table, an HTTP transport, an event relay, a timer queue on
+// a clock, wait bookkeeping and a log. It also serves the service-proxy
+// resource with scripted server services, and calls the plug-in's own
+// endpoints.
+//
+//   Zorv::Host::PluginHost host;
+//   host.SetResource("/pex-settings/v1/local/pex-replays", R"({"x": 1})");
+//   ASSERT_EQ(host.Load(path), "");
+//   ASSERT_TRUE(host.Initialize());
+//   host.Advance(std::chrono::seconds(30));  // runs the timers due by then
+//   EndpointAnswer answer = host.CallModule(HOST_METHOD_GET, "/pex-replays/v1/configuration");
+//   host.Shutdown();
+//
+// Promises:
+// - Everything runs on the thread that drives the host; a plug-in callback
+//   runs only from a verb of this class or from a host function that the
+//   plug-in calls (YieldToHost and SendRequest run pending work nested, the
+//   latter as a transfer in flight would). An idle yield lets virtual time
+//   pass up to the next timer (Options::idleYieldsAdvanceTime).
+// - Events and resource changes caused from inside a plug-in callback are
+//   queued and delivered when pending work next runs (a yield, RunPending,
+//   Advance); those caused by the test at top level are delivered at once.
+//   The one exception is a service answer scripted DuringRequest, delivered
+//   inside the request call on purpose (service_proxy_server.h).
+// - What the plug-in publishes is kept (Events) and relayed to followers: an
+//   event named by a resource URL goes, as a resource event {uri, eventType,
+//   data}, to the followers of that name and of the URL's grouped event; a
+//   grouped "OnJsonApiEvent_" event is only kept, since its URL twin carries
+//   the same change with its URI; any other event goes out as it came.
+// - After Shutdown no pointer of the registration record is used again, the
+//   plug-in's timers and subscriptions are dropped and the library is closed
+//   (it stays mapped until the process ends: see Load).
+// - Every record the host receives is released with its own release function;
+//   everything the host hands out is freed by the release function it gives.
+// - Misuse of the host functions (unbalanced waits, null arguments, a wrong
+//   host handle, calls after Shutdown) never crashes the host: it is kept in
+//   Faults() and answered with the failure form of the entry.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "binding/binding_property.h"
+#include "host/call_answer.h"
+#include "host/clock.h"
+#include "host/endpoint_call.h"
+#include "host/event_bus.h"
+#include "host/http_transport.h"
+#include "host/module_api.h"
+#include "host/resource_table.h"
+#include "host/service_proxy_server.h"
+#include "host/timer_queue.h"
+#include "zorv/plugin_abi.h"
+
+namespace Zorv::Host {
+
+struct HostVersion {
+  uint32_t major = ZORV_PLUGIN_API_MAJOR;
+  uint32_t minor = ZORV_PLUGIN_API_MINOR;
+  uint32_t patch = ZORV_PLUGIN_API_PATCH;
+};
+
+struct LogEntry {
+  int32_t level = 0;
+  std::string message;  // as the plug-in sent it
+  std::string line;     // rendered: level name, "| ", message
+};
+
+struct PublishedEvent {
+  std::string name;
+  BindingProperty payload;
+  uint32_t eventType = 0;
+};
+
+class PluginHost {
+ public:
+  struct Options {
+    // Null: the host's own VirtualClock (needed by Advance).
+    Clock* clock = nullptr;
+    // Null: the host's own FakeHttpTransport.
+    HttpTransport* transport = nullptr;
+    // Also write each log line to standard error.
+    bool echoLogs = false;
+    // A YieldToHost that finds no work to run and no scripted yield action
+    // waiting moves the host's own virtual clock to the next timer and runs
+    // it, so a plug-in that awaits a timed answer gets it instead of
+    // spinning forever.
+    bool idleYieldsAdvanceTime = true;
+    // This many idle yields in a row, with no timer left to advance to, mean
+    // a wait that nothing can end: the host aborts the process with a message.
+    // 0: never.
+    size_t maxIdleYields = 100000;
+  };
+
+  PluginHost() : PluginHost(Options{}) {}
+  explicit PluginHost(Options options);
+  // Shuts a loaded plug-in down and closes its library.
+  ~PluginHost();
+  PluginHost(const PluginHost&) = delete;
+  PluginHost& operator=(const PluginHost&) = delete;
+
+  // ---- Lifecycle -------------------------------------------------------------------------------
+  // Opens the library, finds the entry function and registers the plug-in
+  // (Attach). Answers the empty text on success, else why it failed. The
+  // library is opened with RTLD_NODELETE: closing it leaves it mapped, so the
+  // plug-in's process-wide state (its logger, which it never frees) stays
+  // reachable, and a later Load of the same file finds that state again.
+  std::string Load(const std::string& path, HostVersion version = {},
+                   const std::string& entryName = "load_pex_replays");
+  // Registers through an entry function already in the process: fills words
+  // 0-2 with `version`, calls it and checks the answer (a compatible version,
+  // callbacks and module present). A refused plug-in that answered a module
+  // is shut down again.
+  std::string Attach(PluginEntryFunction entry, HostVersion version = {});
+  // The registration record as the plug-in answered it.
+  const PluginRegistration& Registration() const { return registration_; }
+  // Calls Initialize with the host's HostApi; false when the plug-in refuses,
+  // or when nothing is loaded or it was initialised already.
+  bool Initialize(uint32_t hostHandle = 1);
+  // Calls Shutdown once; then drops the plug-in's timers, subscriptions and
+  // queued events and closes the library.
+  void Shutdown();
+  // REQUIRES: a loaded plug-in.
+  std::array<uint32_t, ZORV_MEMORY_STATS_WORDS> MemoryStats();
+  // A symbol of the loaded library (Load only), or null.
+  void* Symbol(const std::string& name) const;
+  const HostFunctions* Functions() const { return &table_.functions; }
+  const HostApi* Api() const { return &hostApi_; }
+
+  // ---- The plug-in's endpoints ---------------------------------------------------------------
+  // Invokes the function of the plug-in's ApiDescription that serves the
+  // call (endpoint_call.h); found is false when none does ("Invalid
+  // function", 404) or the plug-in is not running (status 503).
+  EndpointAnswer CallModule(const EndpointCall& call);
+  EndpointAnswer CallModule(uint32_t method, std::string url) {
+    EndpointCall call;
+    call.method = method;
+    call.url = std::move(url);
+    return CallModule(call);
+  }
+  // The plug-in's functions, types and events as its ApiDescription lists
+  // them; empty when nothing is registered.
+  ModuleApi ListModuleApi() const;
+
+  // ---- Resources (CallFunction) ----------------------------------------------------------------
+  ResourceTable& Resources() { return resources_; }
+  void Handle(uint32_t method, std::string path, ResourceTable::Handler handler) {
+    resources_.Handle(method, std::move(path), std::move(handler));
+  }
+  bool SetResource(const std::string& path, std::string_view json) {
+    return resources_.SetResource(path, json);
+  }
+  const CallLedger& Ledger() const { return *ledger_; }
+
+  // ---- HTTP (SendRequest) ----------------------------------------------------------------------
+  HttpTransport& Transport() { return *transport_; }
+  // The host's own fake; null when Options gave a transport.
+  FakeHttpTransport* FakeTransport() { return ownTransport_.get(); }
+
+  // ---- Events ----------------------------------------------------------------------------------
+  EventBus& Bus() { return bus_; }
+  // Delivers to the subscribers of `name` now; answers how many were called.
+  // The payload goes as it is: a resource event needs ResourceEventPayload.
+  size_t DeliverEvent(const std::string& name, const BindingProperty& payload) {
+    return bus_.Deliver(name, payload);
+  }
+  // The login plug-in's service-proxy resource and the server services
+  // behind it; its answers run on the host's virtual time and yields.
+  ServiceProxyServer& ServiceProxy() { return serviceProxy_; }
+  // Event names the plug-in unsubscribed from, in order.
+  const std::vector<std::string>& Unsubscribed() const { return unsubscribed_; }
+  // What the plug-in sent with SendEvent, in order.
+  const std::vector<PublishedEvent>& Events() const { return events_; }
+
+  // ---- Time and pending work -------------------------------------------------------------------
+  TimerQueue& Timers() { return timers_; }
+  // Moves the host's virtual clock forward, running each timer (the
+  // plug-in's and the host's own) that comes due at its due time, in order,
+  // with the other pending work in between.
+  // REQUIRES: the host's own VirtualClock (no clock in Options).
+  void Advance(std::chrono::nanoseconds duration);
+  // Runs queued events and due timers until none is left; answers how many
+  // ran. Work that keeps making new work due at once (a timer that schedules
+  // itself with no delay) is stopped after kMaxPendingPasses passes, with a
+  // fault kept.
+  static constexpr size_t kMaxPendingPasses = 100000;
+  size_t RunPending();
+  // Runs `action` on the host thread inside the `yields`-th YieldToHost from now.
+  void OnYield(std::function<void()> action, size_t yields = 1);
+  size_t Yields() const { return yields_; }
+  size_t WaitBegins() const { return waitBegins_; }
+  size_t WaitEnds() const { return waitEnds_; }
+  // Open BeginWait brackets.
+  size_t WaitDepth() const { return waitDepth_; }
+  const std::vector<std::string>& WaitDescriptions() const { return waitDescriptions_; }
+
+  // ---- Log and faults --------------------------------------------------------------------------
+  const std::vector<LogEntry>& Logs() const { return logs_; }
+  // True when some logged message contains `part`.
+  bool LogContains(std::string_view part) const;
+  const std::vector<std::string>& Faults() const { return faults_; }
+
+ private:
+  // The function table followed by its host: each entry finds the host from
+  // the table's address.
+  struct Table {
+    HostFunctions functions;
+    PluginHost* host;
+  };
+  friend struct HostEntries;
+
+  void Fault(std::string text) { faults_.push_back(std::move(text)); }
+  // False, with a fault kept, when the plug-in is not running.
+  bool Running(const char* entry);
+  void OnResourceEvent(const std::string& name, const BindingProperty& payload);
+  void Relay(const PublishedEvent& event);
+  // The earliest due time of the plug-in's and the host's timers.
+  bool NextDue(int64_t& due) const;
+  void CloseLibrary();
+  CallAnswer Answer(const CallRequest& request);
+
+  // Entries.
+  void CallFunction(CallResult* result, const CallRecord* call);
+  void SendRequest(const HostRequestRecord* request, HostResponseRecord* response);
+  void SendEvent(const EventRecord* event);
+  void SubscribeEvent(const char* name, uint32_t hostHandle, HostEventCallback callback,
+                      void* context, uint32_t flag);
+  void UnsubscribeEvent(const char* name, uint32_t hostHandle);
+  void ScheduleCallback(const char* name, HostTimerCallback callback, void* context,
+                        double delaySeconds);
+  void YieldToHost();
+  void BeginWait(const char* description);
+  void EndWait();
+  void Log(int32_t level, const char* message);
+
+  Options options_;
+  std::unique_ptr<VirtualClock> ownClock_;
+  std::unique_ptr<FakeHttpTransport> ownTransport_;
+  Clock* clock_;
+  HttpTransport* transport_;
+
+  Table table_;
+  HostApi hostApi_{};
+  PluginRegistration registration_{};
+  void* library_ = nullptr;
+  bool registered_ = false;
+  bool initialized_ = false;
+  bool shutDown_ = false;
+  // Host functions running; changes made inside one are queued.
+  int depth_ = 0;
+
+  std::shared_ptr<CallLedger> ledger_;
+  ResourceTable resources_;
+  EventBus bus_;
+  TimerQueue timers_;
+  // Work the host itself schedules (service answers), apart from the
+  // plug-in's timers so that those stay as the plug-in made them.
+  TimerQueue hostTimers_;
+  ServiceProxyServer serviceProxy_;
+  std::vector<PublishedEvent> events_;
+  std::vector<std::string> unsubscribed_;
+
+  // SendRequest's answer, kept until the next request or shutdown.
+  HttpResponse response_;
+  std::vector<HostHeaderPair> responseHeaders_;
+
+  struct YieldAction {
+    size_t remaining;
+    std::function<void()> action;
+  };
+  std::vector<YieldAction> yieldActions_;
+  size_t yields_ = 0;
+  size_t idleYields_ = 0;  // in a row
+  size_t waitBegins_ = 0;
+  size_t waitEnds_ = 0;
+  size_t waitDepth_ = 0;
+  std::vector<std::string> waitDescriptions_;
+
+  std::vector<LogEntry> logs_;
+  std::vector<std::string> faults_;
+};
+
+}  // namespace Zorv::Host

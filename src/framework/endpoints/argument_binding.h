@@ -1,0 +1,66 @@
+// ArgumentBinding: the values of one call's declared arguments, bound from the
+// call's headers, path parameters, query entries, argument array and body.
+//
+//   ArgumentBinding binding(endpoint);
+//   binding.BindArgument("ids.3", "42", ARGUMENT_LOCATION_QUERY);  // element 3 of "ids"
+//   if (binding.failed()) answer(binding.failure());
+//
+// Promises:
+// - Every declared argument starts empty, a bool argument false.
+// - The first failure wins: it is kept, and every later Bind call does nothing.
+// - An element index above kMaxArgumentIndex is refused ("Index %1 is out of
+//   range"): one query piece never creates more than that many elements.
+// - Texts are only read within the given views; nothing here throws except
+//   on allocation failure.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "binding/binding_property.h"
+#include "framework/endpoints/endpoint.h"
+#include "zorv/plugin_abi.h"
+
+namespace Zorv::Client {
+
+inline constexpr uint64_t kMaxArgumentIndex = 10000;
+
+class ArgumentBinding {
+ public:
+  explicit ArgumentBinding(const Endpoint& endpoint);
+
+  bool failed() const { return failed_; }
+  const std::string& failure() const { return failure_; }
+  void Fail(std::string message);
+
+  // Binds one text by (dotted) name, as a header, path or query value does.
+  void BindArgument(std::string_view name, std::string_view valueText, uint32_t location);
+  // Binds one element of the call's argument array: by name, or by position
+  // when `name` is null.
+  void BindCallArgument(const char* name, size_t position, const HostValue& value);
+  // Decodes the body into the first argument declared with the body location;
+  // does nothing when there is none.
+  void BindBody(const char* contentType, std::string_view body);
+
+  std::vector<BindingProperty>& values() { return values_; }
+
+ private:
+  const Endpoint& endpoint_;
+  std::vector<BindingProperty> values_;
+  bool failed_ = false;
+  std::string failure_;
+};
+
+// Deserializes one value text. `contentType` is the argument's content type
+// (empty for path, query and header values); a structured argument (object,
+// vector, map, struct) lets the text's first bytes choose MessagePack, JSON or
+// YAML. Anything else is a string value, converted to the argument's type when
+// the handler is called.
+BindingResult DeserializeValueText(std::string_view text, std::string_view contentType,
+                                   bool structured, std::string_view parameter,
+                                   std::string_view functionName);
+
+}  // namespace Zorv::Client
