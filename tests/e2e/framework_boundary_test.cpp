@@ -7,34 +7,18 @@
 #include <string>
 
 #include "binding/json_writer.h"
-#include "host/plugin_host.h"
-#include "test_plugin/test_plugin_hooks.h"
+#include "test_plugin_fixture.h"
 
 namespace Zorv::Host {
 namespace {
 
-class FrameworkBoundaryTest : public ::testing::Test {
+class FrameworkBoundaryTest : public TestPluginFixture {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(host.Load(E2E_TEST_PLUGIN_PATH, {}, "load_e2e_test_plugin"), "");
-    ASSERT_TRUE(host.Initialize());
-  }
-
-  template <typename Function>
-  Function Hook(const char* name) {
-    auto hook = reinterpret_cast<Function>(host.Symbol(name));
-    EXPECT_NE(hook, nullptr) << name;
-    return hook;
-  }
-
   // The module's Call with one JSON argument (or none).
   const E2eReport& Call(uint32_t method, const char* url, const char* argumentJson = nullptr) {
     Hook<E2eCallHook>("e2e_call")(method, url, argumentJson, report.get());
     return *report;
   }
-
-  PluginHost host;
-  std::unique_ptr<E2eReport> report = std::make_unique<E2eReport>();
 };
 
 TEST_F(FrameworkBoundaryTest, LogLinesReachTheHostRawWithTheirLevel) {

@@ -8,26 +8,13 @@
 #include <string>
 
 #include "binding/json_writer.h"
-#include "host/plugin_host.h"
-#include "test_plugin/test_plugin_hooks.h"
+#include "test_plugin_fixture.h"
 
 namespace Zorv::Host {
 namespace {
 
-class ModuleApiTest : public ::testing::Test {
+class ModuleApiTest : public TestPluginFixture {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(host.Load(E2E_TEST_PLUGIN_PATH, {}, "load_e2e_test_plugin"), "");
-    ASSERT_TRUE(host.Initialize());
-  }
-
-  template <typename Function>
-  Function Hook(const char* name) {
-    auto hook = reinterpret_cast<Function>(host.Symbol(name));
-    EXPECT_NE(hook, nullptr) << name;
-    return hook;
-  }
-
   EndpointAnswer Post(const std::string& url, const std::string& contentType,
                       const std::string& body) {
     EndpointCall call;
@@ -44,9 +31,6 @@ class ModuleApiTest : public ::testing::Test {
     Hook<E2eTakeObservedHook>("e2e_take_observed")(report.get());
     return report->text;
   }
-
-  PluginHost host;
-  std::unique_ptr<E2eReport> report = std::make_unique<E2eReport>();
 };
 
 // ---- Endpoints ----------------------------------------------------------------------------------
