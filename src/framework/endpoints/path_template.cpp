@@ -16,7 +16,7 @@ namespace {
 // near this; a longer one matches no template.
 constexpr size_t kMaxMatchedPathLength = 8192;
 
-constexpr const char* kEscapedCharacters = "^$.*+?()[]|\\{}";
+constexpr const char* kEscapedCharacters = "^$.*+?()[]|\\";
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -36,12 +36,14 @@ CompiledTemplate CompileTemplate(std::string_view pathTemplate) {
   int state = 0;
   std::string name;
   for (const char c : pathTemplate) {
+    // A '{' always starts a parameter, so an unclosed one is dropped; a '}'
+    // outside a parameter is an ordinary character.
+    if (c == '{') {
+      state = 1;
+      name.clear();
+      continue;
+    }
     if (state == 0) {
-      if (c == '{') {
-        state = 1;
-        name.clear();
-        continue;
-      }
       if (c != '\0' && std::strchr(kEscapedCharacters, c) != nullptr) out.expression += '\\';
       out.expression += c;
       continue;

@@ -17,12 +17,20 @@ TEST(CompileTemplateTest, BuildsTheExpressionAndTheParametersInOrder) {
   const std::vector<TemplateParameter> expected = {
       {Kind::Simple, "x"}, {Kind::Reserved, "rest"}, {Kind::Fragment, "frag"}};
   EXPECT_EQ(compiled.parameters, expected);
+  // A '}' outside a parameter is an ordinary character.
+  EXPECT_EQ(CompileTemplate("/a}/{x}").expression, "/a}/([^/]*)");
 }
 
 TEST(CompileTemplateTest, PlusOrHashOnlyChangeTheKindWhenTheyComeFirst) {
   const CompiledTemplate compiled = CompileTemplate("{a+b}{#c#}");
   const std::vector<TemplateParameter> expected = {{Kind::Simple, "a+b"}, {Kind::Fragment, "c#"}};
   EXPECT_EQ(compiled.parameters, expected);
+}
+
+TEST(CompileTemplateTest, ABraceInsideAParameterStartsItAgain) {
+  const CompiledTemplate compiled = CompileTemplate("/{+a{b}/c");
+  EXPECT_EQ(compiled.expression, "/([^/]*)/c");
+  EXPECT_EQ(compiled.parameters, (std::vector<TemplateParameter>{{Kind::Simple, "b"}}));
 }
 
 struct MatchCase {
@@ -44,6 +52,7 @@ TEST(PathMatcherTest, MatchesWholePathsAndDecodesCaptures) {
       {"/a/{#x}", "/a/top", false, {}},
       {"/v1.0/{x}", "/v1.0/y", true, {"y"}},
       {"/v1.0/{x}", "/v1x0/y", false, {}},
+      {"/a}/{x}", "/a}/y", true, {"y"}},
       {"/a/{x}/", "/a/1", true, {"1"}},
       {"/a/{x}/", "/a/1/", false, {}},
       {"/a/{x}", "/a/%41+b%4", true, {"A b4"}},
