@@ -9,6 +9,15 @@
 
 namespace Zorv::Client {
 
+namespace {
+
+void LogTimerFailure(const AppModule& module, uint64_t id, const char* what) {
+  Log(LogLevel::Error, kLogDBG, "%s: timer callback %llu failed: %s", module.moduleName().c_str(),
+      static_cast<unsigned long long>(id), what);
+}
+
+}  // namespace
+
 uint64_t AppModule::ScheduleCallback(std::string_view name, std::function<void()> callback,
                                      MonotonicTime when) {
   const double delay = static_cast<double>((when - MonotonicClock::now()).count()) * 1e-9;
@@ -34,11 +43,16 @@ void AppModule::TimerCallback(void* context) {
   try {
     record->callback();
   } catch (const std::exception& error) {
-    Log(LogLevel::Error, kLogDBG, "%s: timer callback %llu failed: %s",
-        module->moduleName().c_str(), static_cast<unsigned long long>(id), error.what());
+    LogTimerFailure(*module, id, error.what());
+  } catch (...) {
+    LogTimerFailure(*module, id, "unknown exception");
   }
-  std::lock_guard lock(module->timerMutex_);
-  module->timers_.erase(id);
+  try {
+    std::lock_guard lock(module->timerMutex_);
+    module->timers_.erase(id);
+  } catch (const std::exception& error) {
+    LogTimerFailure(*module, id, error.what());
+  }
 }
 
 }  // namespace Zorv::Client

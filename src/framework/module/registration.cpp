@@ -123,6 +123,10 @@ void Register(AppModule* module, PluginRegistration* registration, const char* s
   registration->apiDescription = &module->apiDescription_;
 }
 
+void LogModuleCreationFailure(const char* shortName, const char* what) {
+  Log(LogLevel::Error, kLogDBG, "%s could not be created: %s", shortName ? shortName : "", what);
+}
+
 uint8_t InitializeModule(AppModule* module, const HostApi* hostApi) {
   if (module == nullptr || hostApi == nullptr || hostApi->functions == nullptr) {
     Log(LogLevel::Error, kLogDBG, "Initialize called without a module or a host function table");

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 
 #include "zorv/plugin_abi.h"
 
@@ -18,6 +19,25 @@ class AppModule;
 // Called once by the entry function; module may be null when it could not be
 // allocated, which leaves words 3 to 6 at 0 for the host to see.
 void Register(AppModule* module, PluginRegistration* registration, const char* shortName);
+
+// Logs why a module could not be built.
+void LogModuleCreationFailure(const char* shortName, const char* what);
+
+// The entry function's work: builds a Module and registers it. A module whose
+// allocation or constructor fails is registered as missing, so the host reads
+// null callbacks instead of whatever it left in the record.
+template <typename Module>
+void CreateAndRegister(PluginRegistration* registration, const char* shortName) {
+  AppModule* module = nullptr;
+  try {
+    module = new Module;
+  } catch (const std::exception& error) {
+    LogModuleCreationFailure(shortName, error.what());
+  } catch (...) {
+    LogModuleCreationFailure(shortName, "unknown exception");
+  }
+  Register(module, registration, shortName);
+}
 
 // Installs the host connection and calls Start; answers Start's result.
 uint8_t InitializeModule(AppModule* module, const HostApi* hostApi);

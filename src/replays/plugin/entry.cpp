@@ -1,7 +1,5 @@
 // The plug-in library's only export: the host calls it once, right after
 // loading the library, with its registration record.
-#include <new>
-
 #include "framework/module/registration.h"
 #include "logging/log.h"
 #include "replays/plugin/replays_plugin.h"
@@ -9,9 +7,9 @@
 
 extern "C" __attribute__((visibility("default"))) void load_pex_replays(
     PluginRegistration* registration) {
-  using Zorv::Client::Replays::ReplaysPlugin;
   try {
-    Zorv::Client::Register(new (std::nothrow) ReplaysPlugin, registration, "pex-replays");
+    Zorv::Client::CreateAndRegister<Zorv::Client::Replays::ReplaysPlugin>(registration,
+                                                                          "pex-replays");
   } catch (...) {
     Zorv::Log(Zorv::LogLevel::Error, Zorv::kLogDBG, "load_pex_replays failed");
   }

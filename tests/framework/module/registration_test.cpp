@@ -185,17 +185,41 @@ PluginRegistration StaleRegistration() {
   return PluginRegistration{18, 0, 0, &stale, &staleModule, "stale", &staleDescription};
 }
 
-TEST_F(RegistrationTest, MissingModuleAnswersVersionOnly) {
-  PluginRegistration registration = StaleRegistration();
-  Register(nullptr, &registration, "pex-replays");
+class UnbuildableModule : public AppModule {
+ public:
+  UnbuildableModule() { throw std::runtime_error("constructor gave up"); }
+  void RegisterApi() override {}
+  bool Start() override { return true; }
+};
 
-  EXPECT_EQ(registration.major, 18u);
-  EXPECT_EQ(registration.callbacks, nullptr);
-  EXPECT_EQ(registration.module, nullptr);
-  EXPECT_EQ(registration.shortName, nullptr);
-  EXPECT_EQ(registration.apiDescription, nullptr);
-  ASSERT_EQ(capture_.entries().size(), 1u);
-  EXPECT_EQ(capture_.entries()[0].level, LogLevel::Error);
+TEST_F(RegistrationTest, MissingModuleAnswersVersionOnly) {
+  struct Case {
+    const char* name;
+    void (*load)(PluginRegistration*);
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"no module", [](PluginRegistration* r) { Register(nullptr, r, "pex-replays"); },
+       "pex-replays could not be created"},
+      {"constructor throws",
+       [](PluginRegistration* r) { CreateAndRegister<UnbuildableModule>(r, "pex-replays"); },
+       "constructor gave up"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    capture_.clear();
+    PluginRegistration registration = StaleRegistration();
+    c.load(&registration);
+
+    EXPECT_EQ(registration.major, 18u);
+    EXPECT_EQ(registration.callbacks, nullptr);
+    EXPECT_EQ(registration.module, nullptr);
+    EXPECT_EQ(registration.shortName, nullptr);
+    EXPECT_EQ(registration.apiDescription, nullptr);
+    ASSERT_FALSE(capture_.entries().empty());
+    EXPECT_EQ(capture_.entries()[0].level, LogLevel::Error);
+    EXPECT_TRUE(capture_.contains(c.logged));
+  }
 }
 
 TEST_F(RegistrationTest, FailingRegisterApiDestroysModuleAndAnswersNoCallbacks) {
