@@ -1,12 +1,16 @@
 // AppModule: the base of every module that a host loads. It holds the module's
 // identity, registry and host connection, forwards every host call through
 // its virtual slots (so tests can stand in for the host), and carries the
-// framework's operations: host calls, jobs and waits, telemetry.
+// framework's operations: host calls, its own endpoints, resource events
+// (following and publishing), service-proxy requests, jobs and waits,
+// telemetry.
 //
 // Lifecycle: constructed by the entry function; Register (registration.h)
 // checks the host version, fills identity and tags, calls RegisterApi and
-// answers the host; Initialize keeps the HostApi and calls Start; Shutdown
-// sets finalizing, calls UnregisterAll and destroys the module.
+// answers the host; Initialize keeps the HostApi, follows the service-proxy
+// events and calls Start; Shutdown sets finalizing, calls UnregisterAll
+// (which ends every event subscription and clears the handler, observer and
+// service-proxy tables) and destroys the module.
 //
 // Threading: the host never runs two callbacks of one module at a time. Only
 // the timer table (timerMutex_) and the service-proxy tables carry locks.
