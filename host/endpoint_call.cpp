@@ -6,18 +6,10 @@
 
 #include "framework/endpoints/path_template.h"
 #include "framework/hostapi/host_value_codec.h"
+#include "host/module_api.h"
 
 namespace Zorv::Host {
 namespace {
-
-FunctionRecord LoadFunction(const ApiDescription& description, uint32_t index) {
-  FunctionRecord record;
-  std::memcpy(&record,
-              reinterpret_cast<const unsigned char*>(description.functions) +
-                  size_t{index} * sizeof(FunctionRecord),
-              sizeof(record));
-  return record;
-}
 
 HostValue LoadValue(const CallResult& result) {
   HostValue value;
@@ -53,7 +45,7 @@ int FindFunction(const ApiDescription& description, uint32_t method,
   std::vector<uint32_t> records;  // the record index of each route
   routes.reserve(description.functions ? description.functionCount : 0);
   for (uint32_t i = 0; description.functions && i < description.functionCount; ++i) {
-    const FunctionRecord record = LoadFunction(description, i);
+    const FunctionRecord record = LoadFunctionRecord(description, i);
     if (!record.pathTemplate || !record.invoke) continue;
     routes.push_back(Client::Route{record.method, record.customMethod ? record.customMethod : "", 0,
                                    Client::PathMatcher(record.pathTemplate)});
@@ -68,7 +60,7 @@ int FindFunction(const ApiDescription& description, uint32_t method,
 
 int FindFunctionNamed(const ApiDescription& description, const std::string& name) {
   for (uint32_t i = 0; description.functions && i < description.functionCount; ++i) {
-    const FunctionRecord record = LoadFunction(description, i);
+    const FunctionRecord record = LoadFunctionRecord(description, i);
     if (record.name && record.invoke && name == record.name) return static_cast<int>(i);
   }
   return -1;
@@ -86,7 +78,7 @@ EndpointAnswer InvokeEndpoint(const ApiDescription& description, const EndpointC
     return answer;
   }
   answer.found = true;
-  const FunctionRecord record = LoadFunction(description, static_cast<uint32_t>(index));
+  const FunctionRecord record = LoadFunctionRecord(description, static_cast<uint32_t>(index));
 
   std::vector<HostArgument> arguments(call.arguments.size());
   for (size_t i = 0; i < call.arguments.size(); ++i) {

@@ -17,12 +17,7 @@ std::vector<std::string> Texts(const char* const* texts, uint32_t count) {
 }
 
 ModuleFunction ReadFunction(const ApiDescription& description, uint32_t index) {
-  // Packed records: copied out before their pointer members are read.
-  FunctionRecord record;
-  std::memcpy(&record,
-              reinterpret_cast<const unsigned char*>(description.functions) +
-                  size_t{index} * sizeof(FunctionRecord),
-              sizeof(record));
+  const FunctionRecord record = LoadFunctionRecord(description, index);
   ModuleFunction function;
   function.name = Text(record.name);
   function.method = record.method;
@@ -94,6 +89,15 @@ ModuleApi ReadModuleApi(const ApiDescription& description) {
                                      Texts(record.tags, record.tagCount)});
   }
   return api;
+}
+
+FunctionRecord LoadFunctionRecord(const ApiDescription& description, uint32_t index) {
+  FunctionRecord record;
+  std::memcpy(&record,
+              reinterpret_cast<const unsigned char*>(description.functions) +
+                  size_t{index} * sizeof(FunctionRecord),
+              sizeof(record));
+  return record;
 }
 
 }  // namespace Zorv::Host

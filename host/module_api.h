@@ -74,4 +74,8 @@ struct ModuleApi {
 
 ModuleApi ReadModuleApi(const ApiDescription& description);
 
+// A copy of function record `index` (packed records are copied out, never
+// referenced in place). REQUIRES: index < description.functionCount.
+FunctionRecord LoadFunctionRecord(const ApiDescription& description, uint32_t index);
+
 }  // namespace Zorv::Host
