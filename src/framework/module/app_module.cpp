@@ -29,9 +29,8 @@ void AppModule::UnregisterAll() {
   eventHandlers_ = decltype(eventHandlers_)(8);
   {
     std::lock_guard lock(proxyMutex_);
-    pendingRequests_.clear();
+    proxyTables_.Clear();
     asyncHandlers_.clear();
-    arrivedAnswers_.clear();
   }
   exactObservers_.clear();
   patternObservers_.clear();

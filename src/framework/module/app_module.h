@@ -33,6 +33,7 @@
 #include "framework/hostapi/maybe_type.h"
 #include "framework/module/plugin_identity.h"
 #include "framework/module/plugin_version.h"
+#include "framework/serviceproxy/service_proxy_tables.h"
 #include "platform/monotonic_clock.h"
 #include "zorv/plugin_abi.h"
 
@@ -219,9 +220,8 @@ class AppModule : public EventSource {
   // Service-proxy tables, guarded by proxyMutex_: pending requests and
   // arrived answers by request identifier, async handlers by request key.
   std::mutex proxyMutex_;
-  std::unordered_map<std::string, ServiceProxyEventHandler> pendingRequests_{8};
+  ServiceProxyTables proxyTables_;
   std::unordered_map<std::string, ServiceProxyEventHandler> asyncHandlers_{8};
-  std::unordered_map<std::string, PluginServiceProxyResponse> arrivedAnswers_{8};
 
   // ---- Module fields --------------------------------------------------------------------------
   AppModule* self_ = this;
@@ -256,6 +256,10 @@ class AppModule : public EventSource {
 
   bool IsRequestPending(const std::string& identifier);
   std::string RefuseRequestInFlight();
+  std::string RefuseRepeatedIdentifier(const std::string& key, const std::string& identifier);
+  // Stores an answer under its identifier (dropping the oldest unclaimed one
+  // past the bound, with a WARN line) and completes one request.
+  void StoreArrivedAnswer(const std::string& identifier, const PluginServiceProxyResponse& answer);
   void OnServiceProxyUuidAnswer(const PluginServiceProxyResponse& answer);
   void OnServiceProxyMethodAnswer(const PluginServiceProxyResponse& answer);
   void OnServiceProxyAsyncAnswer(const PluginServiceProxyResponse& answer);

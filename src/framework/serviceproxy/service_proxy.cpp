@@ -5,6 +5,7 @@
 #include "framework/serviceproxy/service_proxy.h"
 
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -33,7 +34,9 @@ std::string RequestKey(const std::string& serviceName, const std::string& method
 
 // A uuid-based request is identified by the uuid the host answers; a
 // method-based one by its key, since its answer carries only service and
-// method. So only one method-based request per key can be in flight.
+// method. So only one method-based request per key can be in flight, and a
+// uuid that the host hands out twice is refused: storing it again would take
+// the first request's completion away.
 std::string AppModule::InvokeServiceProxyPayload(const std::string& serviceName,
                                                  const std::string& methodName,
                                                  const std::string& payload,
@@ -50,6 +53,7 @@ std::string AppModule::InvokeServiceProxyPayload(const std::string& serviceName,
         HOST_METHOD_POST, kUuidRequests, serviceName, methodName, hostHandle_, payload);
     if (!uuid) return uuid.failure().message;
     identifier = std::move(uuid).value();
+    if (IsRequestPending(identifier)) return RefuseRepeatedIdentifier(key, identifier);
   } else {
     if (IsRequestPending(key)) return RefuseRequestInFlight();
     MaybeType<Failure, void> sent =
@@ -60,13 +64,13 @@ std::string AppModule::InvokeServiceProxyPayload(const std::string& serviceName,
   }
   Log(LogLevel::Always, kLogDBG, "%s: Started service proxy request: %s (%s)", moduleName_.c_str(),
       key.c_str(), identifier.c_str());
+  bool stored = false;
   {
     std::lock_guard lock(proxyMutex_);
-    if (selector.empty()) {
-      pendingRequests_[identifier] = std::move(completion);
-    } else if (!pendingRequests_.try_emplace(identifier, std::move(completion)).second) {
-      return RefuseRequestInFlight();
-    }
+    stored = proxyTables_.AddPending(identifier, std::move(completion));
+  }
+  if (!stored) {
+    return selector.empty() ? RefuseRepeatedIdentifier(key, identifier) : RefuseRequestInFlight();
   }
   ProcessArrivedAnswers();
   return {};
@@ -74,7 +78,7 @@ std::string AppModule::InvokeServiceProxyPayload(const std::string& serviceName,
 
 bool AppModule::IsRequestPending(const std::string& identifier) {
   std::lock_guard lock(proxyMutex_);
-  return pendingRequests_.contains(identifier);
+  return proxyTables_.IsPending(identifier);
 }
 
 std::string AppModule::RefuseRequestInFlight() {
@@ -83,34 +87,44 @@ std::string AppModule::RefuseRequestInFlight() {
   return kInFlight;
 }
 
+std::string AppModule::RefuseRepeatedIdentifier(const std::string& key,
+                                                const std::string& identifier) {
+  Log(LogLevel::Warn, kLogDBG,
+      "%s: Could not start service proxy request %s: identifier %s is already in flight",
+      moduleName_.c_str(), key.c_str(), identifier.c_str());
+  return "Request identifier " + identifier + " is already in flight";
+}
+
 void AppModule::ProcessArrivedAnswers() {
   std::lock_guard lock(proxyMutex_);
-  for (auto answer = arrivedAnswers_.begin(); answer != arrivedAnswers_.end(); ++answer) {
-    const auto pending = pendingRequests_.find(answer->first);
-    if (pending == pendingRequests_.end()) continue;
-    pending->second(answer->second);
-    Log(LogLevel::Always, kLogDBG, "%s: Fulfilled service proxy request: %s", moduleName_.c_str(),
-        answer->first.c_str());
-    pendingRequests_.erase(pending);
-    arrivedAnswers_.erase(answer);
-    return;
+  std::optional<ServiceProxyTables::Match> match = proxyTables_.TakeMatch();
+  if (!match) return;
+  match->completion(match->answer);
+  Log(LogLevel::Always, kLogDBG, "%s: Fulfilled service proxy request: %s", moduleName_.c_str(),
+      match->identifier.c_str());
+}
+
+void AppModule::StoreArrivedAnswer(const std::string& identifier,
+                                   const PluginServiceProxyResponse& answer) {
+  std::optional<std::string> dropped;
+  {
+    std::lock_guard lock(proxyMutex_);
+    dropped = proxyTables_.AddAnswer(identifier, answer);
   }
+  if (dropped) {
+    Log(LogLevel::Warn, kLogDBG,
+        "%s: Dropped unclaimed service proxy answer %s (over %zu answers without a request)",
+        moduleName_.c_str(), dropped->c_str(), ServiceProxyTables::kMaxUnclaimedAnswers);
+  }
+  ProcessArrivedAnswers();
 }
 
 void AppModule::OnServiceProxyUuidAnswer(const PluginServiceProxyResponse& answer) {
-  {
-    std::lock_guard lock(proxyMutex_);
-    arrivedAnswers_.insert_or_assign(answer.uuid, answer);
-  }
-  ProcessArrivedAnswers();
+  StoreArrivedAnswer(answer.uuid, answer);
 }
 
 void AppModule::OnServiceProxyMethodAnswer(const PluginServiceProxyResponse& answer) {
-  {
-    std::lock_guard lock(proxyMutex_);
-    arrivedAnswers_.insert_or_assign(RequestKey(answer.serviceName, answer.methodName), answer);
-  }
-  ProcessArrivedAnswers();
+  StoreArrivedAnswer(RequestKey(answer.serviceName, answer.methodName), answer);
 }
 
 void AppModule::OnServiceProxyAsyncAnswer(const PluginServiceProxyResponse& answer) {

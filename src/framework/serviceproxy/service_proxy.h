@@ -8,7 +8,15 @@
 //
 // Promises:
 // - A request is answered once: its completion runs when an answer with its
-//   identifier has arrived, whichever of the two came first.
+//   identifier has arrived, whichever of the two came first. Each arrival or
+//   request start completes at most one request: the one whose answer arrived
+//   first.
+// - Answers without a request wait for one, up to
+//   ServiceProxyTables::kMaxUnclaimedAnswers (1,000); past that the oldest is
+//   dropped with a WARN line naming its identifier.
+// - A uuid that the host gives to a second request while the first is still
+//   pending fails the second one at once ("Request identifier <uuid> is
+//   already in flight", WARN line); the first completes normally.
 // - CallServiceProxy's future is ready as soon as the request cannot be sent
 //   (finalizing, unconvertible request, host failure) or its answer is matched;
 //   an answer with an error text fails with that text, and one whose payload

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <future>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,10 +44,18 @@ class ProxyModule : public Testing::EventHostModule {
   }
 
   void BeginShutdown() { finalizing_ = true; }
+  // Fill the tables without processing, as when requests and answers meet
+  // from two threads.
   void AddPending(const std::string& id, std::vector<std::string>* done) {
-    pendingRequests_[id] = [id, done](const PluginServiceProxyResponse&) { done->push_back(id); };
+    ASSERT_TRUE(proxyTables_.AddPending(
+        id, [id, done](const PluginServiceProxyResponse&) { done->push_back(id); }));
   }
-  void AddArrived(const std::string& id) { arrivedAnswers_[id].uuid = id; }
+  void AddArrived(const std::string& id) {
+    PluginServiceProxyResponse answer;
+    answer.uuid = id;
+    proxyTables_.AddAnswer(id, answer);
+  }
+  size_t answerCount() const { return proxyTables_.answerCount(); }
 };
 
 bool Ready(const std::future<Answer>& future) {
@@ -156,27 +165,93 @@ TEST_F(ServiceProxyTest, AnAnswerBeforeTheRequestIsStoredStillCompletesIt) {
   EXPECT_EQ(future.get().value().url, "early");
 }
 
+// Two answers arriving together: each processing completes one more request,
+// the one whose answer arrived first.
 TEST_F(ServiceProxyTest, EachProcessingCompletesAtMostOneRequest) {
   std::vector<std::string> done;
   module.AddPending("a", &done);
   module.AddPending("b", &done);
   module.AddPending("c", &done);
-  module.AddArrived("a");
   module.AddArrived("b");
   module.AddArrived("z");
+  module.AddArrived("a");
 
   module.ProcessArrivedAnswers();
-  EXPECT_EQ(done.size(), 1u);
+  EXPECT_EQ(done, std::vector<std::string>{"b"});
   module.ProcessArrivedAnswers();
-  ASSERT_EQ(done.size(), 2u);
-  EXPECT_NE(done[0], done[1]);
+  EXPECT_EQ(done, (std::vector<std::string>{"b", "a"}));
   module.ProcessArrivedAnswers();
   EXPECT_EQ(done.size(), 2u);
 
   // The answer without a request stayed; its request completes on arrival.
   module.AddPending("z", &done);
   module.ProcessArrivedAnswers();
-  EXPECT_EQ(done.back(), "z");
+  EXPECT_EQ(done, (std::vector<std::string>{"b", "a", "z"}));
+  EXPECT_EQ(module.answerCount(), 0u);
+}
+
+TEST_F(ServiceProxyTest, UnclaimedAnswersAreBoundedOldestDroppedFirst) {
+  constexpr size_t kBound = ServiceProxyTables::kMaxUnclaimedAnswers;
+  static_assert(kBound == 1000);
+  const auto stray = [](size_t i) { return "stray-" + std::to_string(i); };
+  for (size_t i = 0; i < kBound + 3; ++i) {
+    Deliver("OnServiceProxyUuidEvent", ProxyAnswer(stray(i).c_str(), R"({"url":"s"})"));
+  }
+  EXPECT_EQ(module.answerCount(), kBound);
+  std::vector<std::string> warnings;
+  for (size_t i = 0; i < 3; ++i) {
+    warnings.push_back("  WARN| DBG| pex-replays: Dropped unclaimed service proxy answer " +
+                       stray(i) + " (over 1000 answers without a request)\n");
+  }
+  EXPECT_EQ(capture.lines(), warnings);
+
+  // The host hands out the identifiers of a dropped and of a kept answer:
+  // only the kept one completes its (later) request.
+  std::string nextUuid = stray(2);
+  module.answerCall = [&nextUuid](CallResult* result, const CallRecord*) {
+    FakeHostModule::AnswerValue(result, BindingProperty(std::string_view(nextUuid)));
+  };
+  std::future<Answer> dropped = Start();
+  nextUuid = stray(3);
+  std::future<Answer> kept = Start();
+  EXPECT_FALSE(Ready(dropped));
+  ASSERT_TRUE(Ready(kept));
+  EXPECT_EQ(kept.get().value().url, "s");
+  EXPECT_EQ(module.answerCount(), kBound - 1);
+}
+
+// Repeated and claimed answers, at the tables themselves.
+TEST(ServiceProxyTablesTest, BoundCountsOnlyUnclaimedAnswersByLatestArrival) {
+  constexpr size_t kBound = ServiceProxyTables::kMaxUnclaimedAnswers;
+  ServiceProxyTables tables;
+  PluginServiceProxyResponse answer;
+  int completed = 0;
+  ASSERT_TRUE(
+      tables.AddPending("asked", [&completed](const PluginServiceProxyResponse&) { ++completed; }));
+  EXPECT_FALSE(tables.AddPending("asked", [](const PluginServiceProxyResponse&) {}));
+  EXPECT_EQ(tables.AddAnswer("asked", answer), std::nullopt);
+  EXPECT_EQ(tables.AddAnswer("first", answer), std::nullopt);
+  for (size_t i = 1; i < kBound; ++i) {
+    EXPECT_EQ(tables.AddAnswer("n" + std::to_string(i), answer), std::nullopt);
+  }
+  // "first" arrives again: it is now the newest, so "n1" is the oldest.
+  answer.payload = "again";
+  EXPECT_EQ(tables.AddAnswer("first", answer), std::nullopt);
+  EXPECT_EQ(tables.AddAnswer("late", answer), "n1");
+  EXPECT_EQ(tables.answerCount(), kBound + 1);  // the bound plus the claimed one
+
+  std::optional<ServiceProxyTables::Match> match = tables.TakeMatch();
+  ASSERT_TRUE(match);
+  EXPECT_EQ(match->identifier, "asked");
+  match->completion(match->answer);
+  EXPECT_EQ(completed, 1);
+  EXPECT_FALSE(tables.TakeMatch());
+
+  ASSERT_TRUE(tables.AddPending("first", [](const PluginServiceProxyResponse&) {}));
+  match = tables.TakeMatch();
+  ASSERT_TRUE(match);
+  EXPECT_EQ(match->answer.payload, "again");
+  EXPECT_EQ(tables.pendingCount(), 0u);
 }
 
 TEST_F(ServiceProxyTest, AnswersBecomeFailuresByTheirText) {
@@ -206,7 +281,9 @@ TEST_F(ServiceProxyTest, RequestsThatCannotBeSentFailAtOnce) {
   };
   std::future<Answer> refused = Start();
   ASSERT_TRUE(Ready(refused));
-  EXPECT_NE(FailureOf(refused).find("login plug-in is gone"), std::string::npos);
+  EXPECT_EQ(FailureOf(refused),
+            "Error response for POST /pex-login/v1/service-proxy-uuid-requests: "
+            "login plug-in is gone");
 
   std::future<Answer> unconvertible =
       module.CallServiceProxy<Unregistered, UrlResponse>("s", "m", Unregistered{});
@@ -233,6 +310,36 @@ TEST_F(ServiceProxyTest, SyncCallYieldsUntilTheAnswerArrives) {
   EXPECT_EQ(module.yields, 1);
   EXPECT_EQ(module.waits.size(), 1u);
   EXPECT_EQ(module.endWaits, 1);
+}
+
+// The first request keeps its completion: the second fails at once instead
+// of waiting for (and taking) the first one's answer.
+TEST_F(ServiceProxyTest, ARepeatedUuidFailsTheLaterRequestOnly) {
+  module.answerCall = [](CallResult* result, const CallRecord*) {
+    FakeHostModule::AnswerValue(result, BindingProperty("uuid-1"));
+  };
+  std::future<Answer> first = Start(1);
+  capture.clear();
+  module.onYield = [this] {
+    Deliver("OnServiceProxyUuidEvent", ProxyAnswer("uuid-1", R"({"url":"taken"})"));
+  };
+  Answer second = module.CallServiceProxySync<UrlRequest, UrlResponse>(
+      "replays.retrieval", "getDownloadUrl", UrlRequest{2});
+  ASSERT_FALSE(second);
+  EXPECT_EQ(second.failure().message, "Request identifier uuid-1 is already in flight");
+  EXPECT_EQ(module.yields, 0);
+  EXPECT_EQ(capture.lines(),
+            (std::vector<std::string>{
+                "ALWAYS| DBG| pex-replays: Preparing service proxy request: "
+                "replays.retrieval.getDownloadUrl\n",
+                "  WARN| DBG| pex-replays: Could not start service proxy request "
+                "replays.retrieval.getDownloadUrl: identifier uuid-1 is already in flight\n"}));
+
+  ASSERT_FALSE(Ready(first));
+  module.onYield = nullptr;
+  Deliver("OnServiceProxyUuidEvent", ProxyAnswer("uuid-1", R"({"url":"first"})"));
+  ASSERT_TRUE(Ready(first));
+  EXPECT_EQ(first.get().value().url, "first");
 }
 
 TEST_F(ServiceProxyTest, AsyncEventWithoutHandlerIsAnError) {
