@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "binding/json_writer.h"
@@ -73,6 +74,19 @@ TEST_F(ModuleApiTest, APluginRefusesACallItsFunctionDoesNotServe) {
   EXPECT_EQ(answer.error, "Invalid function");
 }
 
+TEST_F(ModuleApiTest, HandlersReceiveTheCallsContextWord) {
+  EndpointCall call;
+  call.url = "/e2e-test/v1/context/first";
+  call.contextWord = 0xFEEDF00D;
+  EndpointAnswer answer = host.CallModule(call);
+  ASSERT_TRUE(answer.ok) << answer.error;
+  EXPECT_EQ(answer.value.asString(), "first 4277006349");
+  call.url = "/e2e-test/v1/context/second";
+  call.contextWord = 0;
+  answer = host.CallModule(call);
+  EXPECT_EQ(answer.value.asString(), "second 0");
+}
+
 TEST_F(ModuleApiTest, BodiesAreReadByTheirContentType) {
   struct Case {
     const char* name;
@@ -100,6 +114,14 @@ TEST_F(ModuleApiTest, BodiesAreReadByTheirContentType) {
 
 TEST_F(ModuleApiTest, TheListingNamesTheFunctionsAndTheirArguments) {
   const ModuleApi api = host.ListModuleApi();
+  std::set<std::string> names;
+  for (const ModuleFunction& function : api.functions) names.insert(function.name);
+  const std::set<std::string> expected = {
+      "GetE2eTestV1ItemsById",     "GetE2eTestV1ItemsSpecial",
+      "GetE2eTestV1FilesByRest",   "GetE2eTestV1MissingById",
+      "PostE2eTestV1Echo",         "PostE2eTestV1ProxyByServiceByMethod",
+      "GetE2eTestV1ContextByLabel"};
+  EXPECT_EQ(names, expected);
   const ModuleFunction* proxy = api.FindFunction("PostE2eTestV1ProxyByServiceByMethod");
   ASSERT_NE(proxy, nullptr);
   EXPECT_EQ(proxy->pathTemplate, "/e2e-test/v1/proxy/{service}/{method}");
@@ -107,9 +129,16 @@ TEST_F(ModuleApiTest, TheListingNamesTheFunctionsAndTheirArguments) {
   EXPECT_EQ(proxy->arguments[1].name, "method");
   EXPECT_EQ(proxy->arguments[1].location, uint32_t{ARGUMENT_LOCATION_PATH});
   EXPECT_EQ(proxy->arguments[2].location, uint32_t{ARGUMENT_LOCATION_BODY});
-  EXPECT_EQ(api.functions.size(), 6u);
+  EXPECT_EQ(api.functions.size(), expected.size());
+  // The context word is not an argument.
+  const ModuleFunction* context = api.FindFunction("GetE2eTestV1ContextByLabel");
+  ASSERT_NE(context, nullptr);
+  ASSERT_EQ(context->arguments.size(), 1u);
+  EXPECT_EQ(context->arguments[0].name, "label");
   EXPECT_NE(api.FindType("PluginServiceProxyResponse"), nullptr);
-  EXPECT_FALSE(api.events.empty());
+  const ModuleEvent* event = api.FindEvent("OnJsonApiEvent");
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(event->payloadTypeName, "PluginResourceEvent");
 }
 
 // ---- Events -------------------------------------------------------------------------------------

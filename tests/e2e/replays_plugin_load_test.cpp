@@ -109,6 +109,11 @@ TEST(ReplaysPluginLoadTest, ShutdownEndsEverySubscriptionThatInitializeMade) {
     EXPECT_EQ(subscription.hostHandle, 42u) << subscription.name;
     subscribed.insert(subscription.name);
   }
+  // At least the framework's own service-proxy answers are followed.
+  for (const char* name :
+       {"OnServiceProxyUuidEvent", "OnServiceProxyMethodEvent", "OnServiceProxyAsyncEvent"}) {
+    EXPECT_EQ(subscribed.count(name), 1u) << name;
+  }
 
   host.Shutdown();
   EXPECT_EQ(std::multiset<std::string>(host.Unsubscribed().begin(), host.Unsubscribed().end()),

@@ -100,8 +100,11 @@ BindingResult DeserializeValueText(std::string_view text, std::string_view conte
   return result;
 }
 
-ArgumentBinding::ArgumentBinding(const Endpoint& endpoint)
-    : endpoint_(endpoint), values_(endpoint.arguments.size()) {
+ArgumentBinding::ArgumentBinding(const Endpoint& endpoint, size_t valueBudget)
+    : endpoint_(endpoint),
+      values_(endpoint.arguments.size()),
+      valueLimit_(valueBudget),
+      valueBudget_(valueBudget) {
   for (size_t i = 0; i < values_.size(); ++i) {
     if (endpoint.arguments[i].type.kind == TypeKind::Bool) values_[i] = false;
   }
@@ -111,6 +114,16 @@ void ArgumentBinding::Fail(std::string message) {
   if (failed_) return;
   failed_ = true;
   failure_ = std::move(message);
+}
+
+bool ArgumentBinding::Spend(size_t count, std::string_view key) {
+  if (count <= valueBudget_) {
+    valueBudget_ -= count;
+    return true;
+  }
+  Fail(FormatString("Argument '%1' for '%2' would exceed the call's limit of %3 created values.",
+                    std::string(key), endpoint_.name, static_cast<uint64_t>(valueLimit_)));
+  return false;
 }
 
 void ArgumentBinding::BindArgument(std::string_view name, std::string_view valueText,
@@ -143,11 +156,14 @@ void ArgumentBinding::BindArgument(std::string_view name, std::string_view value
           Fail(std::move(error));
           return;
         }
+        const size_t have = target->kind() == ValueKind::Collection ? target->size() : 0;
+        if (have <= *element && !Spend(*element + 1 - have, key)) return;
         target->makeCollection();
         if (target->size() <= *element) target->reserve(*element + 1);
         while (target->size() <= *element) target->append();
         target = &target->element(*element);
       } else {
+        if (!target->has(segment) && !Spend(1, key)) return;
         target = &target->field(segment);
       }
       if (next == std::string_view::npos) break;

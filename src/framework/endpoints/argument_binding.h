@@ -9,7 +9,11 @@
 // - Every declared argument starts empty, a bool argument false.
 // - The first failure wins: it is kept, and every later Bind call does nothing.
 // - An element index above kMaxArgumentIndex is refused ("Index %1 is out of
-//   range"): one query piece never creates more than that many elements.
+//   range"), and all dotted names of one call together create at most
+//   `valueBudget` elements and members: a name that would create more fails
+//   ("Argument '%1' for '%2' would exceed the call's limit of %3 created
+//   values.") before anything is created for it. A few bytes of name can ask for thousands of
+//   elements; the budget keeps a call's memory in proportion to its size.
 // - Texts are only read within the given views; nothing here throws except
 //   on allocation failure.
 #pragma once
@@ -28,9 +32,13 @@ namespace Zorv::Client {
 
 inline constexpr uint64_t kMaxArgumentIndex = 10000;
 
+// What every call may create through dotted names, whatever its size; the
+// dispatcher adds one value per byte of the call's URL and headers.
+inline constexpr size_t kBaseValueBudget = 100000;
+
 class ArgumentBinding {
  public:
-  explicit ArgumentBinding(const Endpoint& endpoint);
+  ArgumentBinding(const Endpoint& endpoint, size_t valueBudget);
 
   bool failed() const { return failed_; }
   const std::string& failure() const { return failure_; }
@@ -50,8 +58,14 @@ class ArgumentBinding {
  private:
   const Endpoint& endpoint_;
   std::vector<BindingProperty> values_;
+  size_t valueLimit_;   // elements and members dotted names may create in all
+  size_t valueBudget_;  // what remains of it
   bool failed_ = false;
   std::string failure_;
+
+  // Takes `count` values from the budget; false (and the call failed) when
+  // fewer remain.
+  bool Spend(size_t count, std::string_view key);
 };
 
 // Deserializes one value text. `contentType` is the argument's content type

@@ -54,6 +54,13 @@ struct FunctionResult {
   static FunctionResult Failed(std::string_view message, int32_t status);
 };
 
+// The call's context word (the host's word at offset 40 of the call record).
+// A handler whose last parameter has this type receives it there; that
+// parameter is not one of the function's arguments.
+struct CallContext {
+  uint32_t word = 0;
+};
+
 struct ArgumentDeclaration {
   std::string name;
   std::string description;

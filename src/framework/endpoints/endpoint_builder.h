@@ -17,7 +17,10 @@
 // default value). It returns void, a value R (converted with the registry),
 // MaybeType<Failure, R> or MaybeType<Failure, void> (a Failure's code becomes
 // the status: MakeNotFound answers 404), or a FunctionResult for full control.
-// Successful calls answer status 200.
+// Successful calls answer status 200. A last parameter of type CallContext
+// receives the call's context word instead of an argument:
+//
+//   Get("/t/v1/who", [](CallContext context) { return context.word; });
 //
 // An argument the builder does not declare keeps the name "arg" followed by its
 // index and may come from anywhere; declaring more arguments than the handler
@@ -157,6 +160,14 @@ decltype(auto) CallHandler([[maybe_unused]] typename HandlerTraits<Handler>::Mod
   }
 }
 
+// Whether a handler's parameters end with a CallContext.
+template <typename Arguments>
+struct EndsWithContext : std::false_type {};
+template <typename... A>
+requires(sizeof...(A) > 0) struct EndsWithContext<std::tuple<A...>>
+    : std::is_same<std::tuple_element_t<sizeof...(A) - 1, std::tuple<A...>>, CallContext> {
+};
+
 template <typename T>
 struct IsMaybe : std::false_type {};
 template <typename T>
@@ -187,17 +198,19 @@ FunctionResult ValueResult(const T& native, const TypeRegistry& registry) {
   return result;
 }
 
-// Converts the bound values to the handler's parameter types, runs the
-// handler and turns what it returns into a FunctionResult.
+// Converts the bound values to the handler's parameter types (the
+// arguments I...), hands it the context word when it takes one, runs it and
+// turns what it returns into a FunctionResult.
 template <typename Handler, size_t... I>
 FunctionResult RunHandler(typename HandlerTraits<Handler>::Module* module, Handler& handler,
                           const Endpoint& endpoint,
                           [[maybe_unused]] std::span<BindingProperty> values,
-                          std::index_sequence<I...>) {
+                          [[maybe_unused]] uint32_t contextWord, std::index_sequence<I...>) {
   using Traits = HandlerTraits<Handler>;
   using R = typename Traits::Result;
+  using Arguments = typename Traits::Arguments;
   [[maybe_unused]] const TypeRegistry& registry = *endpoint.registry;
-  [[maybe_unused]] typename Traits::Arguments natives;
+  [[maybe_unused]] Arguments natives;
   BindingResult conversion;
   // An argument that nothing bound keeps its native default, as an absent
   // optional field of a structure does.
@@ -206,13 +219,23 @@ FunctionResult RunHandler(typename HandlerTraits<Handler>::Module* module, Handl
                                        endpoint.arguments[I].name, registry)),
    ...);
   if (!conversion.success) return FunctionResult::Failed(conversion.error(), 400);
+  if constexpr (EndsWithContext<Arguments>::value) {
+    std::get<std::tuple_size_v<Arguments> - 1>(natives).word = contextWord;
+  }
+  auto call = [&]() -> decltype(auto) {
+    return std::apply(
+        [&](auto&... parameters) -> decltype(auto) {
+          return CallHandler(module, handler, std::move(parameters)...);
+        },
+        natives);
+  };
   if constexpr (std::is_void_v<R>) {
-    CallHandler(module, handler, std::move(std::get<I>(natives))...);
+    call();
     return FunctionResult{};
   } else if constexpr (std::is_same_v<R, FunctionResult>) {
-    return CallHandler(module, handler, std::move(std::get<I>(natives))...);
+    return call();
   } else if constexpr (IsMaybe<R>::value) {
-    R result = CallHandler(module, handler, std::move(std::get<I>(natives))...);
+    R result = call();
     if (!result) return FunctionResult::Failed(result.failure().message, result.failure().code);
     if constexpr (std::is_void_v<typename IsMaybe<R>::Value>) {
       return FunctionResult{};
@@ -220,7 +243,7 @@ FunctionResult RunHandler(typename HandlerTraits<Handler>::Module* module, Handl
       return ValueResult(result.value(), registry);
     }
   } else {
-    return ValueResult(CallHandler(module, handler, std::move(std::get<I>(natives))...), registry);
+    return ValueResult(call(), registry);
   }
 }
 
@@ -232,7 +255,10 @@ EndpointBuilder AppModule::AddEndpoint(uint32_t method, std::string_view path, H
   using Traits = internal::HandlerTraits<Handler>;
   using Module = typename Traits::Module;
   static_assert(std::is_base_of_v<AppModule, Module>, "handlers are members of the module");
-  constexpr size_t kArity = std::tuple_size_v<typename Traits::Arguments>;
+  using Arguments = typename Traits::Arguments;
+  constexpr bool kTakesContext = internal::EndsWithContext<Arguments>::value;
+  // The function's arguments: every parameter but a trailing CallContext.
+  constexpr size_t kArity = std::tuple_size_v<Arguments> - (kTakesContext ? 1 : 0);
 
   auto endpoint = std::make_unique<Endpoint>();
   const uint32_t code = NormalizeMethod(method);
@@ -248,9 +274,10 @@ EndpointBuilder AppModule::AddEndpoint(uint32_t method, std::string_view path, H
   endpoint->resultType = internal::ResultTypeOf<typename Traits::Result>();
   endpoint->arguments.resize(kArity);
   [&]<size_t... I>(std::index_sequence<I...>) {
+    static_assert((!std::is_same_v<std::tuple_element_t<I, Arguments>, CallContext> && ...),
+                  "a CallContext parameter comes last");
     ((endpoint->arguments[I].name = "arg" + std::to_string(I),
-      endpoint->arguments[I].type =
-          TypeIdentifierOf<std::tuple_element_t<I, typename Traits::Arguments>>()),
+      endpoint->arguments[I].type = TypeIdentifierOf<std::tuple_element_t<I, Arguments>>()),
      ...);
   }
   (std::make_index_sequence<kArity>{});
@@ -258,8 +285,9 @@ EndpointBuilder AppModule::AddEndpoint(uint32_t method, std::string_view path, H
   Module* module = static_cast<Module*>(this);
   Endpoint& added = apiRegistry().addFunction(std::move(endpoint));
   const Endpoint* target = &added;
-  added.handler = [module, handler, target](std::span<BindingProperty> values, uint32_t) mutable {
-    return internal::RunHandler(module, handler, *target, values,
+  added.handler = [module, handler, target](std::span<BindingProperty> values,
+                                            uint32_t contextWord) mutable {
+    return internal::RunHandler(module, handler, *target, values, contextWord,
                                 std::make_index_sequence<kArity>{});
   };
   return EndpointBuilder(added);

@@ -132,18 +132,21 @@ FunctionResult Dispatch(Endpoint& endpoint, const CallRecord& call) {
     return BadCall(FormatString("The call has %1 headers but no header pairs", call.headerCount));
   }
   Pairs headers;
+  size_t valueBudget = kBaseValueBudget + url.size();
   for (uint32_t i = 0; i < call.headerCount; ++i) {
     const HostHeaderPair& pair = call.headers[i];
     if (pair.name == nullptr || pair.value == nullptr) {
       return BadCall(FormatString("Header %1 of the call has no name or no value", i));
     }
-    headers.Put(pair.name, pair.value);
+    std::string name = pair.name;
+    valueBudget += name.size();
+    headers.Put(std::move(name), pair.value);
   }
   const size_t question = url.find('?');
   const Pairs query =
       question == std::string_view::npos ? Pairs() : ParseQuery(url.substr(question + 1));
 
-  ArgumentBinding binding(endpoint);
+  ArgumentBinding binding(endpoint, valueBudget);
   for (const auto& [name, value] : headers) {
     // Requests carry headers that no function asks for: only a header named
     // after a declared argument takes part in binding.

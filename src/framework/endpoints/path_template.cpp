@@ -1,20 +1,12 @@
-// GCC 12 reports std::function members inside <regex> as maybe-uninitialized
-// at -O2; the warning is about the library's code, not this file's.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
 #include "framework/endpoints/path_template.h"
 
+#include <cstdint>
 #include <cstring>
-#include <regex>
+#include <utility>
 
 namespace Zorv::Client {
 
 namespace {
-
-// The standard library's regex matcher recurses once per character of the
-// subject, so an unbounded path could exhaust the stack. No real path comes
-// near this; a longer one matches no template.
-constexpr size_t kMaxMatchedPathLength = 8192;
 
 constexpr const char* kEscapedCharacters = "^$.*+?()[]|\\";
 
@@ -25,33 +17,22 @@ int HexValue(char c) {
   return 16;
 }
 
-}  // namespace
-
-struct PathMatcher::Expression {
-  std::regex regex;
-};
-
-CompiledTemplate CompileTemplate(std::string_view pathTemplate) {
-  CompiledTemplate out;
+// Walks a template: `literal(c)` for each character outside a parameter,
+// `parameter(kind, name)` at each closing '}'. A '{' always starts a
+// parameter, so an unclosed one is dropped; a '}' outside a parameter is an
+// ordinary character; a '+' or '#' first in a parameter sets its kind.
+template <typename OnLiteral, typename OnParameter>
+void WalkTemplate(std::string_view pathTemplate, OnLiteral literal, OnParameter parameter) {
   int state = 0;
   std::string name;
   for (const char c : pathTemplate) {
-    // A '{' always starts a parameter, so an unclosed one is dropped; a '}'
-    // outside a parameter is an ordinary character.
     if (c == '{') {
       state = 1;
       name.clear();
-      continue;
-    }
-    if (state == 0) {
-      if (c != '\0' && std::strchr(kEscapedCharacters, c) != nullptr) out.expression += '\\';
-      out.expression += c;
-      continue;
-    }
-    if (c == '}') {
-      static constexpr const char* kGroups[] = {"([^/]*)", "(.*)", "#(.*)"};
-      out.expression += kGroups[state - 1];
-      out.parameters.push_back({static_cast<TemplateParameterKind>(state), std::move(name)});
+    } else if (state == 0) {
+      literal(c);
+    } else if (c == '}') {
+      parameter(static_cast<TemplateParameterKind>(state), std::move(name));
       name.clear();
       state = 0;
     } else if (state == 1 && name.empty() && (c == '+' || c == '#')) {
@@ -60,6 +41,59 @@ CompiledTemplate CompileTemplate(std::string_view pathTemplate) {
       name += c;
     }
   }
+}
+
+// The failure table of Knuth-Morris-Pratt for `pattern`: entry i is the length
+// of the longest proper border of pattern[0..i].
+std::vector<uint32_t> FailureTable(std::string_view pattern) {
+  std::vector<uint32_t> table(pattern.size(), 0);
+  uint32_t border = 0;
+  for (size_t i = 1; i < pattern.size(); ++i) {
+    while (border > 0 && pattern[i] != pattern[border]) border = table[border - 1];
+    if (pattern[i] == pattern[border]) ++border;
+    table[i] = border;
+  }
+  return table;
+}
+
+// at[p] is set for every p in [0, text.size()] where `pattern` occurs in `text`
+// (every p for an empty pattern). Linear in the text's length.
+void MarkOccurrences(std::string_view text, std::string_view pattern,
+                     const std::vector<uint32_t>& table, std::vector<bool>& at) {
+  at.assign(text.size() + 1, pattern.empty());
+  if (pattern.empty()) return;
+  size_t matched = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    while (matched > 0 && text[i] != pattern[matched]) matched = table[matched - 1];
+    if (text[i] == pattern[matched]) ++matched;
+    if (matched == pattern.size()) {
+      at[i + 1 - matched] = true;
+      matched = table[matched - 1];
+    }
+  }
+}
+
+// A character that a capture cannot hold: '/' for a segment; for the others
+// the line terminators that the expression's '.' does not match.
+bool Stops(bool stopsAtSlash, char c) {
+  return stopsAtSlash ? c == '/' : c == '\n' || c == '\r';
+}
+
+}  // namespace
+
+CompiledTemplate CompileTemplate(std::string_view pathTemplate) {
+  CompiledTemplate out;
+  WalkTemplate(
+      pathTemplate,
+      [&](char c) {
+        if (c != '\0' && std::strchr(kEscapedCharacters, c) != nullptr) out.expression += '\\';
+        out.expression += c;
+      },
+      [&](TemplateParameterKind kind, std::string name) {
+        static constexpr const char* kGroups[] = {"([^/]*)", "(.*)", "#(.*)"};
+        out.expression += kGroups[static_cast<int>(kind) - 1];
+        out.parameters.push_back({kind, std::move(name)});
+      });
   return out;
 }
 
@@ -94,11 +128,17 @@ std::string_view UrlPath(std::string_view url) {
 PathMatcher::PathMatcher(std::string_view pathTemplate)
     : template_(NormalizeTemplate(pathTemplate)) {
   if (template_.find('{') == std::string::npos) return;
-  CompiledTemplate compiled = CompileTemplate(template_);
   literal_ = false;
-  parameters_ = std::move(compiled.parameters);
-  expression_ = std::make_shared<const Expression>(
-      Expression{std::regex(compiled.expression, std::regex::ECMAScript | std::regex::optimize)});
+  WalkTemplate(
+      template_, [this](char c) { (groups_.empty() ? head_ : groups_.back().after) += c; },
+      [this](TemplateParameterKind kind, std::string name) {
+        if (kind == TemplateParameterKind::Fragment) {
+          (groups_.empty() ? head_ : groups_.back().after) += '#';
+        }
+        groups_.push_back(Group{kind == TemplateParameterKind::Simple, {}, {}});
+        parameters_.push_back({kind, std::move(name)});
+      });
+  for (Group& group : groups_) group.table = FailureTable(group.after);
 }
 
 bool PathMatcher::Match(std::string_view path, std::vector<std::string>& captures,
@@ -106,16 +146,53 @@ bool PathMatcher::Match(std::string_view path, std::vector<std::string>& capture
   captures.clear();
   if (capturedLength != nullptr) *capturedLength = 0;
   if (literal_) return path == template_;
-  if (path.size() > kMaxMatchedPathLength) return false;
-  std::match_results<std::string_view::const_iterator> groups;
-  if (!std::regex_match(path.begin(), path.end(), groups, expression_->regex)) return false;
+  if (!path.starts_with(head_)) return false;
+  const size_t n = path.size();
+  const size_t k = groups_.size();
+  if (k == 0) return n == head_.size();
+
+  // Right to left: ends[i][e] is set when capture i may end at e, that is the
+  // text after it occurs at e and the rest of the template can match from
+  // there; `starts` holds the positions from which parameter i onwards can
+  // match (the path's end for "after the last parameter").
+  std::vector<std::vector<bool>> ends(k);
+  std::vector<bool> starts(n + 1, false);
+  starts[n] = true;
+  std::vector<bool> occurs;
+  for (size_t i = k; i-- > 0;) {
+    const Group& group = groups_[i];
+    const size_t literal = group.after.size();
+    MarkOccurrences(path, group.after, group.table, occurs);
+    std::vector<bool>& end = ends[i];
+    end.assign(n + 1, false);
+    for (size_t e = 0; e + literal <= n; ++e) end[e] = occurs[e] && starts[e + literal];
+    // A capture may start at s when the first possible end at or after s
+    // comes no later than the first character the capture cannot hold.
+    constexpr size_t kNone = SIZE_MAX;
+    size_t nextEnd = kNone;
+    size_t nextStop = kNone;
+    for (size_t s = n + 1; s-- > 0;) {
+      if (end[s]) nextEnd = s;
+      if (s < n && Stops(group.stopsAtSlash, path[s])) nextStop = s;
+      starts[s] = nextEnd != kNone && nextEnd <= nextStop;
+    }
+  }
+  if (!starts[head_.size()]) return false;
+
+  // Left to right, each parameter takes the longest capture that lets the
+  // rest match, as the leftmost greedy match of the expression does.
+  size_t position = head_.size();
   size_t length = 0;
-  for (size_t i = 1; i < groups.size(); ++i) {
-    const auto& group = groups[i];
-    const size_t offset = static_cast<size_t>(group.first - path.begin());
-    const size_t size = group.matched ? static_cast<size_t>(group.length()) : 0;
-    length += size;
-    captures.push_back(UrlDecode(path.substr(offset, size)));
+  captures.reserve(k);
+  for (size_t i = 0; i < k; ++i) {
+    const Group& group = groups_[i];
+    size_t stop = position;
+    while (stop < n && !Stops(group.stopsAtSlash, path[stop])) ++stop;
+    size_t end = stop;
+    while (!ends[i][end]) --end;  // ends at or after `position` exist: starts[position]
+    captures.push_back(UrlDecode(path.substr(position, end - position)));
+    length += end - position;
+    position = end + group.after.size();
   }
   if (capturedLength != nullptr) *capturedLength = length;
   return true;

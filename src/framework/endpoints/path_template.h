@@ -7,17 +7,24 @@
 //
 // Parameters: {name} matches one segment, {+name} anything (slashes too),
 // {#name} a '#' followed by anything. A template without '{' is a literal
-// compared as a whole string; any other is compiled into a std::regex once, when
-// the matcher is built, and matched against the whole path.
+// compared as a whole string. Any other template matches exactly the paths
+// that its CompileTemplate expression matches as a whole, with the captures
+// of a leftmost, greedy regular-expression match: each parameter takes the
+// longest text that still lets the rest of the template match ("/a/{+x}/{+y}"
+// on "/a/1/2/3" gives "1/2" and "3"). As in that expression, {+name} and
+// {#name} never take a '\n' or '\r'.
 //
-// Promises: matching never allocates a regex, never throws for any path text,
-// and reads nothing past the given view. This header depends on the standard
-// library only, so the host can route with it.
+// Promises: the template is compiled once, when the matcher is built; a match
+// takes time and heap memory proportional to the path's length times the
+// number of parameters (plus the template's length), uses a fixed amount of
+// stack whatever the path, never throws except on allocation failure, and
+// reads nothing past the given view. There is no limit on the path's length.
+// This header depends on the standard library only, so the host can route
+// with it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -69,11 +76,19 @@ class PathMatcher {
              size_t* capturedLength = nullptr) const;
 
  private:
+  // One parameter of a compiled template and the literal text that follows it
+  // up to the next parameter (a fragment's '#' belongs to the text before it).
+  struct Group {
+    bool stopsAtSlash = false;    // a {name}: no '/' inside the capture
+    std::string after;            // literal text after the capture
+    std::vector<uint32_t> table;  // KMP failure table of `after`
+  };
+
   std::string template_;
   bool literal_ = true;
   std::vector<TemplateParameter> parameters_;
-  struct Expression;  // the compiled std::regex, shared by copies
-  std::shared_ptr<const Expression> expression_;
+  std::string head_;  // literal text before the first parameter
+  std::vector<Group> groups_;
 };
 
 // One way to reach a function: a matcher with the method it answers.

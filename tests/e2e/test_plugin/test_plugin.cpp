@@ -48,6 +48,7 @@ class TestModule final : public Zorv::Client::AppModule {
         .path("service")
         .path("method")
         .body("request");
+    Get("/e2e-test/v1/context/{label}", &TestModule::GetContext).path("label");
   }
   bool Start() override { return true; }
 
@@ -62,6 +63,10 @@ class TestModule final : public Zorv::Client::AppModule {
     echo.field("body") = body;
     echo.field("tag") = tag;
     return echo;
+  }
+  // The label and the call's context word, as "label word".
+  std::string GetContext(std::string label, Zorv::Client::CallContext context) {
+    return label + " " + std::to_string(context.word);
   }
   MaybeType<Failure, BindingProperty> Proxy(std::string service, std::string method,
                                             BindingProperty request) {

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <malloc.h>
+#include <pthread.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -14,6 +16,7 @@
 #include "binding/json_reader.h"
 #include "binding/json_writer.h"
 #include "binding/type_registration.h"
+#include "framework/endpoints/argument_binding.h"
 #include "framework/endpoints/endpoint_builder.h"
 #include "framework/hostapi/host_value_codec.h"
 #include "framework/module/app_module.h"
@@ -77,6 +80,8 @@ class EndpointModule : public AppModule {
     Get("/t/v1/long", &EndpointModule::Long);
     Get("/t/v1/sum", [](int32_t a, int32_t b) { return a + b; }).query("a").query("b");
     Get("/t/v1/files/{+path}", &EndpointModule::File).path("path").alsoAt("/t/v1/files/{path}/raw");
+    Get("/t/v1/context", &EndpointModule::Context).query("a");
+    Get("/t/v1/word", [](CallContext context) { return context.word; });
   }
   bool Start() override { return true; }
 
@@ -111,6 +116,9 @@ class EndpointModule : public AppModule {
   std::string Throw() { throw std::runtime_error("boom"); }
   std::string File(std::string path) { return path; }
   std::string Long() { return std::string(kLongTextSize, 'x'); }
+  std::string Context(std::string a, CallContext context) {
+    return a + " " + std::to_string(context.word);
+  }
 
   static constexpr size_t kLongTextSize = 7777;
 };
@@ -132,6 +140,7 @@ struct Call {
   const char* contentType = nullptr;
   std::string body;
   bool hasBody = false;
+  uint32_t contextWord = 0;
 };
 
 class InvokeTest : public ::testing::Test {
@@ -195,6 +204,7 @@ class InvokeTest : public ::testing::Test {
       record.body = call.body.data();
       record.bodySize = static_cast<uint32_t>(call.body.size());
     }
+    record.hostHandle = call.contextWord;
     return Run(function, record);
   }
 
@@ -231,7 +241,7 @@ std::string Json(const char* text) {
 
 TEST_F(InvokeTest, DescribesEveryFunctionToTheHost) {
   const ApiDescription& api = *registration.apiDescription;
-  ASSERT_EQ(api.functionCount, 10u);
+  ASSERT_EQ(api.functionCount, 12u);
   const FunctionRecord& get = Record("GetTV1ItemsById");
   const uint32_t method = get.method;
   EXPECT_EQ(method, uint32_t{HOST_METHOD_GET});
@@ -262,6 +272,13 @@ TEST_F(InvokeTest, DescribesEveryFunctionToTheHost) {
   EXPECT_STREQ(query.arguments[4].typeName, "object");
   EXPECT_STREQ(Record("PostTV1Nothing").resultTypeName, "");
   EXPECT_STREQ(Record("PurgeTV1Purge").customMethod, "PURGE");
+  // A CallContext parameter is not an argument.
+  const FunctionRecord& context = Record("GetTV1Context");
+  const uint32_t contextArguments = context.argumentCount;
+  ASSERT_EQ(contextArguments, 1u);
+  EXPECT_STREQ(context.arguments[0].name, "a");
+  const uint32_t wordArguments = Record("GetTV1Word").argumentCount;
+  EXPECT_EQ(wordArguments, 0u);
 }
 
 TEST_F(InvokeTest, BindsPathParametersAndEncodesTheResult) {
@@ -273,6 +290,22 @@ TEST_F(InvokeTest, BindsPathParametersAndEncodesTheResult) {
 
 TEST_F(InvokeTest, CallableHandlersNeedNoModule) {
   EXPECT_EQ(Get("GetTV1Sum", "/t/v1/sum?a=2&b=-5").value, BindingProperty(int64_t{-3}));
+}
+
+TEST_F(InvokeTest, HandlersReceiveTheCallsContextWord) {
+  Call call;
+  call.url = "/t/v1/context?a=x";
+  call.contextWord = 0xDEADBEEF;
+  const Answer member = Run("GetTV1Context", call);
+  EXPECT_FALSE(member.failed) << member.error;
+  EXPECT_EQ(member.value, BindingProperty("x 3735928559"));
+
+  call.url = "/t/v1/word";
+  call.contextWord = 7;
+  EXPECT_EQ(Run("GetTV1Word", call).value, BindingProperty(uint64_t{7}));
+  // The word is not an argument that a call could name.
+  call.url = "/t/v1/word?context=1";
+  EXPECT_EQ(Run("GetTV1Word", call).error, "Unknown argument 'context' for 'GetTV1Word'.");
 }
 
 TEST_F(InvokeTest, AHandlerFailureGivesItsMessageAndCodeAsStatus) {
@@ -407,6 +440,26 @@ TEST_F(InvokeTest, DeepDottedNamesAndManyPiecesStayCheap) {
   EXPECT_EQ(answer.value.find("list").size(), 100u);
 }
 
+// A few bytes of dotted name can ask for thousands of values; one call's
+// names together get a budget of values in proportion to the call's size.
+TEST_F(InvokeTest, DottedNamesThatWouldCreateTooManyValuesAreRefused) {
+  std::string manyLists = "/t/v1/query?";
+  for (int i = 0; manyLists.size() < 5500; ++i)
+    manyLists += "any.k" + std::to_string(i) + ".10000=&";
+  std::string deepList = "/t/v1/query?list";
+  for (int i = 0; i < 800; ++i) deepList += ".9999";
+  deepList += "=x";
+  for (const std::string& url : {manyLists, deepList}) {
+    SCOPED_TRACE(url.substr(0, 40));
+    const std::string key = url.substr(12, url.find('.') - 12);
+    const Answer answer = Get("GetTV1Query", url);
+    EXPECT_EQ(answer.error, "Argument '" + key +
+                                "' for 'GetTV1Query' would exceed the call's limit of " +
+                                std::to_string(kBaseValueBudget + url.size()) + " created values.");
+    EXPECT_EQ(answer.status, 400);
+  }
+}
+
 TEST_F(InvokeTest, HeadersAndCallArgumentsBindByName) {
   Call call;
   call.url = "/t/v1/query";
@@ -476,29 +529,39 @@ TEST_F(InvokeTest, MalformedCallRecordsFailInsteadOfBeingRead) {
   headers.method = HOST_METHOD_GET;
   headers.url = "/t/v1/query";
   headers.headerCount = 0xFFFFFFFFu;
-  EXPECT_EQ(Run("GetTV1Query", headers).status, 400);
   const HostHeaderPair incomplete[] = {{"token", nullptr}};
-  headers.headers = incomplete;
-  headers.headerCount = 1;
-  EXPECT_EQ(Run("GetTV1Query", headers).status, 400);
   const HostHeaderPair unnamed[] = {{nullptr, "x"}};
-  headers.headers = unnamed;
-  EXPECT_EQ(Run("GetTV1Query", headers).status, 400);
-
-  CallRecord arguments{};
-  arguments.method = HOST_METHOD_GET;
-  arguments.url = "/t/v1/query";
+  CallRecord incompleteHeader = headers;
+  incompleteHeader.headers = incomplete;
+  incompleteHeader.headerCount = 1;
+  CallRecord unnamedHeader = incompleteHeader;
+  unnamedHeader.headers = unnamed;
+  CallRecord arguments = headers;
+  arguments.headerCount = 0;
   arguments.argumentCount = 0xFFFFFFFFu;
-  EXPECT_EQ(Run("GetTV1Query", arguments).status, 400);
-
   CallRecord body{};
   body.method = HOST_METHOD_POST;
   body.url = "/t/v1/items/1";
   body.contentType = "application/json";
   body.bodySize = 0xFFFFFFFFu;
-  const Answer noBody = Run("PostTV1ItemsById", body);
-  EXPECT_TRUE(noBody.failed);
-  EXPECT_EQ(noBody.status, 400);
+  struct Case {
+    const char* function;
+    CallRecord record;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"GetTV1Query", headers, "The call has 4294967295 headers but no header pairs"},
+      {"GetTV1Query", incompleteHeader, "Header 0 of the call has no name or no value"},
+      {"GetTV1Query", unnamedHeader, "Header 0 of the call has no name or no value"},
+      {"GetTV1Query", arguments, "The call has 4294967295 arguments but no argument array"},
+      {"PostTV1ItemsById", body, "The call has a body of 4294967295 bytes but no body pointer"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    const Answer answer = Run(c.function, c.record);
+    EXPECT_EQ(answer.error, c.error);
+    EXPECT_EQ(answer.status, 400);
+  }
 
   CallResult result;
   std::memset(&result, 0, sizeof result);
@@ -506,7 +569,49 @@ TEST_F(InvokeTest, MalformedCallRecordsFailInsteadOfBeingRead) {
   const char* invalid = result.error;
   EXPECT_STREQ(invalid, "Invalid function");
   result.release(&result);
-  Invoke(nullptr, &body);
+}
+
+TEST_F(InvokeTest, ACallWithoutAResultRecordRunsNothing) {
+  CallRecord record{};
+  record.method = HOST_METHOD_POST;
+  record.url = "/t/v1/nothing";
+  const FunctionRecord& target = Record("PostTV1Nothing");
+  std::memcpy(&record.context,
+              reinterpret_cast<const char*>(&target) + offsetof(FunctionRecord, context),
+              sizeof record.context);
+  // With nowhere to put the answer the handler must not run: its effects
+  // could not be reported.
+  Invoke(nullptr, &record);
+  EXPECT_EQ(module->nothingCalls, 0);
+  CallResult result;
+  std::memset(&result, 0, sizeof result);
+  Invoke(&result, &record);
+  EXPECT_EQ(module->nothingCalls, 1);
+  result.release(&result);
+}
+
+// Runs `work` on a thread whose stack is `stackSize` bytes.
+void OnThreadWithStack(size_t stackSize, const std::function<void()>& work) {
+  pthread_attr_t attributes;
+  ASSERT_EQ(pthread_attr_init(&attributes), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attributes, stackSize), 0);
+  pthread_t thread;
+  auto run = [](void* argument) -> void* {
+    (*static_cast<const std::function<void()>*>(argument))();
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&work)),
+            0);
+  pthread_attr_destroy(&attributes);
+  pthread_join(thread, nullptr);
+}
+
+TEST_F(InvokeTest, AMegabytePathIsServedOnASmallStack) {
+  const std::string rest = std::string(1 << 20, 'a') + "/b";
+  Answer answer;
+  OnThreadWithStack(256 * 1024, [&] { answer = Get("GetTV1FilesByPath", "/t/v1/files/" + rest); });
+  EXPECT_FALSE(answer.failed) << answer.error;
+  EXPECT_EQ(answer.value, BindingProperty(rest));
 }
 
 // Allocator hooks over the C library that refuse blocks of one size.

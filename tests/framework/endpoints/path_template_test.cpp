@@ -80,11 +80,62 @@ TEST(PathMatcherTest, KeepsTheTemplateLessOneTrailingSlash) {
   EXPECT_FALSE(PathMatcher("/a/{b}").isLiteral());
 }
 
-TEST(PathMatcherTest, AnOverlongPathMatchesNothingInsteadOfExhaustingTheStack) {
-  PathMatcher matcher("/a/{+rest}");
+// Captures as the leftmost greedy match of the template's expression gives
+// them: each parameter takes the longest text that lets the rest match.
+TEST(PathMatcherTest, AmbiguousTemplatesCaptureLikeTheirExpression) {
+  const MatchCase cases[] = {
+      {"/a/{+x}/{+y}", "/a/1/2/3", true, {"1/2", "3"}},
+      {"/a/{x}{y}", "/a/12", true, {"12", ""}},
+      {"/a/{+x}{+y}", "/a/1/2", true, {"1/2", ""}},
+      {"/a/{+x}.{y}", "/a/b.c.d", true, {"b.c", "d"}},
+      {"/a/{x}.{+y}", "/a/b.c/d.e", true, {"b", "c/d.e"}},
+      {"/a/{+x}/{y}/{+z}", "/a/1/2/3/4", true, {"1/2", "3", "4"}},
+      {"/a/{+x}/{y}/{+z}", "/a/1//", true, {"1", "", ""}},
+      {"/a/{+x}/b", "/a/1/b/b", true, {"1/b"}},
+      {"/a/{x}b{y}b", "/a/bbbbb", true, {"bbb", ""}},
+      {"/a/{+x}ab", "/a/abab", true, {"ab"}},
+      {"/f/{#frag}", "/f/#a#b", true, {"a#b"}},
+      {"/f/{+p}{#frag}", "/f/x#a#b", true, {"x#a", "b"}},
+      // An unclosed '{' is dropped: the template is "/a" but not a literal.
+      {"/a{b", "/a", true, {}},
+      // A segment may hold line ends; '.' in the expression may not.
+      {"/a/{x}", "/a/1\n", true, {"1\n"}},
+      {"/a/{+x}", "/a/1\n", false, {}},
+      {"/a/{+x}", "/a/1\r", false, {}},
+      {"/a/{#x}", "/a/#1\n", false, {}},
+  };
+  for (const MatchCase& c : cases) {
+    SCOPED_TRACE(std::string(c.pathTemplate) + " with " + c.path);
+    std::vector<std::string> captures;
+    size_t length = 0;
+    ASSERT_EQ(PathMatcher(c.pathTemplate).Match(c.path, captures, &length), c.matches);
+    EXPECT_EQ(captures, c.captures);
+    size_t captured = 0;
+    for (const std::string& capture : captures) captured += capture.size();
+    EXPECT_EQ(length, captured);
+  }
+}
+
+TEST(PathMatcherTest, LongPathsMatchWithoutALengthLimitOrBacktracking) {
+  // Several reserved parameters before a literal that never comes would take
+  // time growing as a power of the length in a backtracking matcher.
+  PathMatcher matcher("/t/{+a}/{+b}/{+c}/x");
+  std::string segments;
+  size_t last = 0;
+  for (; segments.size() < (size_t{1} << 20); ++last) {
+    segments += "s" + std::to_string(last) + "/";
+  }
+  --last;
   std::vector<std::string> captures;
-  EXPECT_TRUE(matcher.Match("/a/" + std::string(8000, 'x'), captures));
-  EXPECT_FALSE(matcher.Match("/a/" + std::string(1000000, 'x'), captures));
+  EXPECT_FALSE(matcher.Match("/t/" + segments + "y", captures));
+  EXPECT_TRUE(captures.empty());
+
+  ASSERT_TRUE(matcher.Match("/t/" + segments + "x", captures));
+  // The first parameter takes all it can, leaving one segment to each other.
+  const std::vector<std::string> expected = {
+      segments.substr(0, segments.rfind("/s" + std::to_string(last - 1) + "/")),
+      "s" + std::to_string(last - 1), "s" + std::to_string(last)};
+  EXPECT_EQ(captures, expected);
 }
 
 TEST(UrlDecodeTest, DecodesPlusAndPercentEscapes) {
