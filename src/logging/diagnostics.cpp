@@ -7,7 +7,9 @@
 namespace Zorv {
 namespace {
 
-bool Present(const char* text) { return text && *text; }
+bool Present(const char* text) {
+  return text && *text;
+}
 
 }  // namespace
 

@@ -1,0 +1,64 @@
+// The allocation counters that a plug-in reports through GetMemoryStats: every
+// C++ allocation of the module's own code moves them, from registration on.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "host/plugin_host.h"
+
+namespace Zorv::Host {
+namespace {
+
+struct Counters {
+  uint64_t peak, liveAtPeak, bytesAllocated, allocations, bytesFreed, frees;
+  uint64_t LiveBytes() const { return bytesAllocated - bytesFreed; }
+};
+
+Counters Read(PluginHost& host) {
+  const std::array<uint32_t, ZORV_MEMORY_STATS_WORDS> words = host.MemoryStats();
+  auto word64 = [&](size_t i) { return words[2 * i] | (uint64_t{words[2 * i + 1]} << 32); };
+  return Counters{word64(0), word64(1), word64(2), word64(3), word64(4), word64(5)};
+}
+
+TEST(MemoryStatsTest, RegistrationAndInitializeOfTheReplaysPluginAreCounted) {
+  PluginHost host;
+  ASSERT_EQ(host.Load(PEX_REPLAYS_PATH), "");
+  const Counters registered = Read(host);
+  // The module, its registry, the framework types and the API description.
+  EXPECT_GT(registered.allocations, 100u);
+  EXPECT_GT(registered.bytesAllocated, 10000u);
+  EXPECT_GE(registered.bytesAllocated, registered.bytesFreed);
+  EXPECT_GE(registered.peak, registered.LiveBytes());
+  EXPECT_GT(registered.liveAtPeak, 0u);
+
+  ASSERT_TRUE(host.Initialize());
+  const Counters initialized = Read(host);
+  EXPECT_GT(initialized.allocations, registered.allocations);
+  EXPECT_GE(initialized.bytesAllocated, initialized.bytesFreed);
+}
+
+TEST(MemoryStatsTest, AnEndpointCallAllocatesAndGivesItsMemoryBack) {
+  PluginHost host;
+  ASSERT_EQ(host.Load(E2E_TEST_PLUGIN_PATH, {}, "load_e2e_test_plugin"), "");
+  ASSERT_TRUE(host.Initialize());
+  const std::string url = "/e2e-test/v1/items/" + std::string(200, '7');
+  // The first call may fill lasting caches; the next ones must not keep anything.
+  ASSERT_TRUE(host.CallModule(HOST_METHOD_GET, url).ok);
+
+  const Counters before = Read(host);
+  for (int i = 0; i < 3; ++i) {
+    const EndpointAnswer answer = host.CallModule(HOST_METHOD_GET, url);
+    ASSERT_TRUE(answer.ok) << answer.error;
+  }
+  const Counters after = Read(host);
+  EXPECT_GT(after.allocations, before.allocations);
+  EXPECT_GT(after.bytesAllocated, before.bytesAllocated + 3 * 200);
+  EXPECT_EQ(after.allocations - before.allocations, after.frees - before.frees)
+      << "every block of the calls is freed once the host released the results";
+  EXPECT_EQ(after.LiveBytes(), before.LiveBytes());
+}
+
+}  // namespace
+}  // namespace Zorv::Host
