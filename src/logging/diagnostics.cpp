@@ -7,9 +7,7 @@
 namespace Zorv {
 namespace {
 
-bool Present(const char* text) {
-  return text && *text;
-}
+bool Present(const char* text) { return text && *text; }
 
 }  // namespace
 

@@ -1,7 +1,6 @@
 // Failed-assertion reports and the fatal stop built on them.
 //
-//   if (!state) FatalAssertion("ALE-6D828C10", "future without state", __FILE__, __LINE__,
-//   __func__);
+//   if (!state) FatalAssertion("ALE-6D828C10", "future without state", __FILE__, __LINE__, __func__);
 //
 // The report goes to the log at ERROR (category DBG); FatalAssertion then aborts.
 // Any text may be null or empty and a line of 0 means "no line": those parts
@@ -24,7 +23,7 @@ void AssertionFailed(const char* expression, const char* description, const char
                      const char* function);
 
 // Logs the report, then aborts the process.
-[[noreturn]] void FatalAssertion(const char* expression, const char* description, const char* file,
-                                 int line, const char* function);
+[[noreturn]] void FatalAssertion(const char* expression, const char* description,
+                                 const char* file, int line, const char* function);
 
 }  // namespace Zorv
