@@ -458,7 +458,7 @@ TEST_F(LoggerTest, LoggerSurvivesConcurrentAcquireReleaseLoggingAndTableCalls) {
   api->release();  // the cycling threads alone decide when the Logger lives
   CaptureLogTarget capture("#M");
   LogTargetInterface* table = capture.table();
-  static constexpr int kRounds = 2000;
+  static constexpr int kRounds = 10000;
   auto worker = [](auto step) {
     return [step] {
       for (int n = 0; n < kRounds; ++n) step(n);
@@ -475,7 +475,7 @@ TEST_F(LoggerTest, LoggerSurvivesConcurrentAcquireReleaseLoggingAndTableCalls) {
   threads.emplace_back(worker([](int n) { Log(LogLevel::Warn, kLogGEN, "event %d", n); }));
   threads.emplace_back(
       worker([this](int n) { LogThroughApi(api, 1, kLogGEN, 0, "table event %d", n); }));
-  threads.emplace_back(worker([this, table](int n) {
+  auto tableCalls = worker([this, table](int n) {
     api->mute();
     api->setLevel(n % 2);
     api->unmute();
@@ -488,7 +488,8 @@ TEST_F(LoggerTest, LoggerSurvivesConcurrentAcquireReleaseLoggingAndTableCalls) {
     api->clearFlag();
     api->stdErrTarget();
     EXPECT_EQ(api->getSuppressedCategories() & ~kLogXTR, 0u);
-  }));
+  });
+  for (int i = 0; i < 2; ++i) threads.emplace_back(tableCalls);
   threads.emplace_back(worker([table](int) {
     table->attach(table);
     table->detach(table);
