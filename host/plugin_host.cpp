@@ -135,6 +135,10 @@ PluginHost::PluginHost(Options options)
 }
 
 PluginHost::~PluginHost() {
+  Unload();
+}
+
+void PluginHost::Unload() {
   if (registered_ && !shutDown_) Shutdown();
   CloseLibrary();
 }
@@ -144,7 +148,7 @@ PluginHost::~PluginHost() {
 std::string PluginHost::Load(const std::string& path, HostVersion version,
                              const std::string& entryName) {
   if (library_ || registered_) return "a plug-in is loaded already";
-  library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+  library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!library_) {
     const char* why = dlerror();
     return "cannot load " + path + ": " + (why ? why : "unknown error");
@@ -209,7 +213,6 @@ void PluginHost::Shutdown() {
   yieldActions_.clear();
   response_ = HttpResponse();
   responseHeaders_.clear();
-  CloseLibrary();
 }
 
 std::array<uint32_t, ZORV_MEMORY_STATS_WORDS> PluginHost::MemoryStats() {

@@ -103,7 +103,7 @@ class PluginHost {
 
   PluginHost() : PluginHost(Options{}) {}
   explicit PluginHost(Options options);
-  // Shuts a loaded plug-in down and closes its library.
+  // Unloads the plug-in (Unload).
   ~PluginHost();
   PluginHost(const PluginHost&) = delete;
   PluginHost& operator=(const PluginHost&) = delete;
@@ -111,9 +111,9 @@ class PluginHost {
   // ---- Lifecycle -------------------------------------------------------------------------------
   // Opens the library, finds the entry function and registers the plug-in
   // (Attach). Answers the empty text on success, else why it failed. The
-  // library is opened with RTLD_NODELETE: closing it leaves it mapped, so the
-  // plug-in's process-wide state (its logger, which it never frees) stays
-  // reachable, and a later Load of the same file finds that state again.
+  // library stays open until Unload (or the host's destruction): closing it
+  // runs its static destructors, which free its process-wide state, and a
+  // later Load of the same file starts afresh.
   std::string Load(const std::string& path, HostVersion version = {},
                    const std::string& entryName = "load_pex_replays");
   // Registers through an entry function already in the process: fills words
@@ -127,8 +127,11 @@ class PluginHost {
   // or when nothing is loaded or it was initialised already.
   bool Initialize(uint32_t hostHandle = 1);
   // Calls Shutdown once; then drops the plug-in's timers, subscriptions and
-  // queued events and closes the library.
+  // queued events. The library stays open, so its code and data (an exported
+  // hook, a text it answered) can still be reached until Unload.
   void Shutdown();
+  // Shuts the plug-in down if it still runs and closes its library.
+  void Unload();
   // REQUIRES: a loaded plug-in.
   std::array<uint32_t, ZORV_MEMORY_STATS_WORDS> MemoryStats();
   // A symbol of the loaded library (Load only), or null.

@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "logging/allocator.h"
 
@@ -25,9 +26,32 @@ struct PageSource::Chunk {
   uint32_t freeMask;  // bit i: page i is free
 };
 
+// Constant-initialised with a trivial destructor: it is there before any
+// static constructor runs and stays usable after every static destructor.
+constinit PageSource PageSource::instance_;
+static_assert(std::is_trivially_destructible_v<PageSource>);
+
 PageSource& PageSource::Instance() {
-  static PageSource* source = new PageSource;
-  return *source;
+  return instance_;
+}
+
+// Destroyed with the library's other static objects; values destroyed after
+// it still give their pages back, and a chunk they empty is freed at once.
+struct PageSourceCloser {
+  ~PageSourceCloser() { PageSource::Instance().close(); }
+};
+static PageSourceCloser gCloser;
+
+void PageSource::close() {
+  std::lock_guard lock(mutex_);
+  closing_ = true;
+  while (Chunk* chunk = idle_) {
+    Unlink(idle_, chunk);
+    --idleChunks_;
+    --heldChunks_;
+    Free(chunk->raw);
+    Free(chunk);
+  }
 }
 
 void PageSource::Link(Chunk*& head, Chunk* chunk) {
@@ -92,7 +116,7 @@ void PageSource::give(void* page) {
   chunk->freeMask |= uint32_t{1} << index;
   if (chunk->freeMask != kAllFree) return;
   Unlink(partial_, chunk);
-  if (idleChunks_ < kIdleChunksKept) {
+  if (!closing_ && idleChunks_ < kIdleChunksKept) {
     Link(idle_, chunk);
     ++idleChunks_;
     return;

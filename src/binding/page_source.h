@@ -22,8 +22,10 @@ class PageSource {
   // Bytes at the start of a lent page that the user must leave alone.
   static constexpr size_t kReservedBytes = 8;
 
-  // The one source of the process; never destroyed, so values that outlive
-  // static destruction can still free their pages.
+  // The one source of the process. Its storage is never torn down, so values
+  // that outlive static destruction can still give their pages back; when the
+  // library's static objects are destroyed (unload or exit) it gives the idle
+  // chunks back to the allocator, and every chunk that empties later too.
   static PageSource& Instance();
 
   // A page; throws std::bad_alloc when the allocator has no memory.
@@ -40,8 +42,13 @@ class PageSource {
  private:
   struct Chunk;
 
-  PageSource() = default;
+  constexpr PageSource() = default;
   Chunk* newChunk();
+  // Frees the idle chunks and keeps none from then on.
+  void close();
+  friend struct PageSourceCloser;
+
+  static PageSource instance_;
   static void Link(Chunk*& head, Chunk* chunk);
   static void Unlink(Chunk*& head, Chunk* chunk);
 
@@ -51,6 +58,7 @@ class PageSource {
   size_t idleChunks_ = 0;
   size_t heldChunks_ = 0;
   size_t lentPages_ = 0;
+  bool closing_ = false;
 };
 
 }  // namespace Zorv

@@ -3,6 +3,7 @@
 #include <malloc.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -27,11 +28,16 @@ void CountAllocated(size_t usable) {
   Counters& c = GlobalCounters();
   const uint64_t allocated = c.bytesAllocated.fetch_add(usable) + usable;
   const uint64_t count = c.allocations.fetch_add(1) + 1;
-  const uint64_t live = allocated - c.bytesFreed.load();
+  // A block that the module frees but did not allocate (one that the C++
+  // runtime made, released by the module's operator delete) is counted as
+  // freed only: live bytes then read as 0 rather than wrap around.
+  const uint64_t freed = c.bytesFreed.load();
+  const uint64_t live = allocated > freed ? allocated - freed : 0;
   uint64_t peak = c.peakLiveBytes.load();
   while (live > peak) {
     if (c.peakLiveBytes.compare_exchange_weak(peak, live)) {
-      c.liveAllocationsAtPeak.store(count - c.frees.load());
+      const uint64_t frees = c.frees.load();
+      c.liveAllocationsAtPeak.store(count > frees ? count - frees : 0);
       break;
     }
   }
@@ -71,7 +77,9 @@ char* CountingDuplicate(const char* text, void*) {
   return copy;
 }
 
-size_t CountingUsableSize(void* block, void*) { return block ? malloc_usable_size(block) : 0; }
+size_t CountingUsableSize(void* block, void*) {
+  return block ? malloc_usable_size(block) : 0;
+}
 
 // Installed once, on the first use of the framework's allocator.
 AllocatorHooks& Hooks() {
@@ -107,11 +115,23 @@ size_t UsableSize(void* block) {
   return h.usableSize(block, h.context);
 }
 
-void SetAllocatorHooks(const AllocatorHooks& hooks) { Hooks() = hooks; }
+void* AllocateAligned(size_t size, size_t alignment) {
+  if (alignment <= alignof(std::max_align_t)) return Allocate(size);
+  // aligned_alloc wants a size that is a multiple of the alignment.
+  const size_t rounded = (size + alignment - 1) & ~(alignment - 1);
+  if (rounded < size) return nullptr;
+  void* block = std::aligned_alloc(alignment, rounded != 0 ? rounded : alignment);
+  if (block) CountAllocated(malloc_usable_size(block));
+  return block;
+}
+
+void SetAllocatorHooks(const AllocatorHooks& hooks) {
+  Hooks() = hooks;
+}
 
 MemoryCounters GetMemoryCounters() {
   const Counters& c = GlobalCounters();
-  return MemoryCounters{c.peakLiveBytes.load(), c.liveAllocationsAtPeak.load(),
+  return MemoryCounters{c.peakLiveBytes.load(),  c.liveAllocationsAtPeak.load(),
                         c.bytesAllocated.load(), c.allocations.load(),
                         c.bytesFreed.load(),     c.frees.load()};
 }

@@ -27,6 +27,12 @@ void* Reallocate(void* block, size_t size);
 char* DuplicateString(const char* text);
 size_t UsableSize(void* block);
 
+// A block aligned on `alignment` (a power of two), given back with Free.
+// Alignments beyond malloc's come from the C library's aligned_alloc, counted
+// like the default hooks count, so hooks that replace the default ones must
+// free C library blocks with the C library's free.
+void* AllocateAligned(size_t size, size_t alignment);
+
 // Replaces the hooks; no hook may be null.
 void SetAllocatorHooks(const AllocatorHooks& hooks);
 

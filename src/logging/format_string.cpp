@@ -67,6 +67,14 @@ int64_t IntegerBits(const FormatArg& arg) {
   }
 }
 
+// Whether one more digit of precision makes the printed value one character
+// longer: every numeric conversion but "g" without '#', which drops the
+// trailing zeros that a precision beyond the exact digits would add.
+bool GrowsWithPrecision(char conversion, std::string_view flags) {
+  if (conversion == 'g' || conversion == 'G') return Contains(flags, '#');
+  return true;
+}
+
 bool Is64Bit(FormatArgKind kind) {
   return kind == FormatArgKind::Int64 || kind == FormatArgKind::UInt64;
 }
@@ -162,7 +170,15 @@ class Formatter {
                         : Zorv::Print(dst, size, spec.Finish('s'), "");
       return true;
     }
-    precision = precision >= 0 ? std::min(precision, room + kValueRoom) : -1;
+    if (precision > room + kValueRoom) {
+      // Only zeros (or exact digits that end in zeros) lie beyond the cut
+      // precision. Where the value's text grows with the precision, the width
+      // shrinks by as much, so that the padding keeps its size and the cut
+      // output is a prefix of the uncut one.
+      const int64_t cut = precision - (room + kValueRoom);
+      precision -= cut;
+      if (GrowsWithPrecision(conversion, ph.flags)) width = std::max<int64_t>(width - cut, 0);
+    }
     Width(spec, width, room + kValueRoom + std::max<int64_t>(precision, 0));
     if (precision >= 0) {
       spec.Put('.');

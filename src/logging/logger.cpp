@@ -6,12 +6,19 @@
 #include <limits>
 #include <new>
 #include <string>
+#include <type_traits>
 
 #include "logging/log.h"
 #include "platform/process.h"
 
 namespace Zorv {
 namespace {
+
+// Constant-initialised and trivially destructible: usable by static
+// constructors and destructors in any order, and nothing to tear down when
+// the library is unloaded.
+constinit std::recursive_mutex gLock;
+static_assert(std::is_trivially_destructible_v<std::recursive_mutex>);
 
 std::atomic<Logger*> gLogger{nullptr};
 std::atomic<uint32_t> gReferences{0};
@@ -43,9 +50,7 @@ void ResetFilter() {
 }  // namespace
 
 std::recursive_mutex& Logger::Lock() {
-  // Never destroyed: targets and late log calls may use it during exit.
-  static auto* lock = new std::recursive_mutex;
-  return *lock;
+  return gLock;
 }
 
 Logger* Logger::Existing() {
@@ -83,6 +88,10 @@ void Logger::Release() {
   std::lock_guard lock(Lock());
   if (gReferences.load() == 0) return;
   if (gReferences.fetch_sub(1) != 1) return;
+  DestroyLocked();
+}
+
+void Logger::DestroyLocked() {
   Logger* logger = Existing();
   if (!logger) return;
   logger->teardown();
@@ -90,6 +99,23 @@ void Logger::Release() {
   ResetFilter();
   delete logger;
 }
+
+namespace {
+
+// A Logger still alive when the library is unloaded (or the process ends) is
+// one that a log call created without a reference, or one whose references
+// were never given back: nobody can use it any more, so it is freed with the
+// library's static objects instead of being left behind in the host.
+struct LoggerReaper {
+  ~LoggerReaper() {
+    std::lock_guard lock(Logger::Lock());
+    Logger::DestroyLocked();
+    gReferences.store(0);
+  }
+};
+LoggerReaper gReaper;
+
+}  // namespace
 
 const char* Logger::ProgramName() {
   return gProgramName.load(std::memory_order_acquire);

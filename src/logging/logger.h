@@ -10,7 +10,10 @@
 // The Logger's lock is one recursive mutex that outlives every Logger: it
 // guards the current Logger's existence, its target list and its settings,
 // and it is held while targets write. Whoever also takes a target's lock takes
-// the Logger's lock first.
+// the Logger's lock first. Code that uses the Logger object holds that lock
+// (or a reference) for as long as it does, so a Release on another thread
+// never frees the Logger under it. A Logger still alive when the library's
+// static objects are destroyed (unload or exit) is freed with them.
 //
 // Most code never touches this class: it logs through Log() (log.h), and other
 // modules reach the Logger through its LoggerApi table (logger_api.h).
@@ -34,15 +37,20 @@ class Logger {
   Logger& operator=(const Logger&) = delete;
 
   // The current Logger, created without a reference when there is none; null
-  // only when creating it failed.
+  // only when creating it failed. The pointer stays valid while the caller
+  // holds the Logger's lock or a reference (Acquire); without either, a
+  // Release on another thread may destroy the Logger at any moment.
   static Logger* Get();
-  // The current Logger, or null.
+  // The current Logger, or null; valid under the same terms as Get.
   static Logger* Existing();
   // Counts a reference; the first one creates the Logger when there is none.
   static void Acquire();
   // Drops a reference; dropping the last one destroys the Logger. A release
   // without a matching acquire does nothing.
   static void Release();
+  // Destroys the current Logger, if any, whatever its references.
+  // REQUIRES: the Logger's lock is held.
+  static void DestroyLocked();
   static std::recursive_mutex& Lock();
 
   // The executable's file name, "<unknown>" until the first Logger is created
@@ -93,6 +101,16 @@ class Logger {
   std::unique_ptr<StdErrLogTarget> stdErr_;
   std::unique_ptr<StdOutLogTarget> stdOut_;
   std::unique_ptr<DebuggerConsoleLogTarget> debugger_;
+};
+
+// Holds one reference to the Logger for as long as it lives, so the Logger
+// and its settings outlive the holder (the module base holds one).
+class LoggerReference {
+ public:
+  LoggerReference() { Logger::Acquire(); }
+  ~LoggerReference() { Logger::Release(); }
+  LoggerReference(const LoggerReference&) = delete;
+  LoggerReference& operator=(const LoggerReference&) = delete;
 };
 
 }  // namespace Zorv

@@ -1,5 +1,7 @@
 #include "logging/logger_api.h"
 
+#include <mutex>
+
 #include "logging/log.h"
 #include "logging/log_category.h"
 #include "logging/log_line.h"
@@ -9,15 +11,19 @@ namespace Zorv {
 namespace {
 
 // Runs action on the Logger, creating it when there is none; does nothing
-// when it cannot be created.
+// when it cannot be created. Under the Logger's lock: a release on another
+// thread cannot free the Logger while the action uses it.
 template <typename Action>
 void WithLogger(Action action) {
+  std::lock_guard lock(Logger::Lock());
   if (Logger* logger = Logger::Get()) action(*logger);
 }
 
+// A built-in target's table; it lives as long as the Logger that owns it.
 LogTargetInterface* BuiltIn(LogTarget& (*pick)(Logger&)) {
-  Logger* logger = Logger::Get();
-  return logger ? pick(*logger).table() : nullptr;
+  LogTargetInterface* table = nullptr;
+  WithLogger([&](Logger& l) { table = pick(l).table(); });
+  return table;
 }
 
 constinit const LoggerApi kLoggerApi = {
@@ -26,15 +32,17 @@ constinit const LoggerApi kLoggerApi = {
     &Logger::Release,
     [](int32_t level) { WithLogger([&](Logger& l) { l.setLevel(LogLevel{level}); }); },
     []() -> int32_t {
-      Logger* logger = Logger::Get();
-      return static_cast<int32_t>(logger ? logger->level() : LogLevel::Warn);
+      LogLevel level = LogLevel::Warn;
+      WithLogger([&](Logger& l) { level = l.level(); });
+      return static_cast<int32_t>(level);
     },
     [](uint32_t low, uint32_t high) {
       WithLogger([&](Logger& l) { l.setSuppressedCategories(JoinLogMask(low, high)); });
     },
     []() -> uint64_t {
-      Logger* logger = Logger::Get();
-      return logger ? logger->suppressedCategories() : kLogXTR;
+      uint64_t mask = kLogXTR;
+      WithLogger([&](Logger& l) { mask = l.suppressedCategories(); });
+      return mask;
     },
     [] { WithLogger([](Logger& l) { l.mute(); }); },
     [] { WithLogger([](Logger& l) { l.unmute(); }); },
@@ -48,8 +56,9 @@ constinit const LoggerApi kLoggerApi = {
       if (Logger* logger = Logger::Existing()) logger->removeTarget(target);
     },
     [](const char* name) -> LogTargetInterface* {
-      Logger* logger = Logger::Get();
-      return logger ? logger->findTarget(name) : nullptr;
+      LogTargetInterface* found = nullptr;
+      WithLogger([&](Logger& l) { found = l.findTarget(name); });
+      return found;
     },
     [] { return BuiltIn([](Logger& l) -> LogTarget& { return l.stdOutTarget(); }); },
     [] { return BuiltIn([](Logger& l) -> LogTarget& { return l.stdErrTarget(); }); },

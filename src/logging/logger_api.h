@@ -11,7 +11,10 @@
 //   api->release();
 //
 // Entries that act on the Logger create it (without a reference) when there is
-// none, except release and removeTarget. Nothing in the table throws.
+// none, except release and removeTarget, and use it under the Logger's lock, so
+// any thread may call them while others acquire and release. The tables of the
+// built-in targets live as long as the Logger that answered them: hold a
+// reference while using them. Nothing in the table throws.
 #pragma once
 
 #include <cstdarg>

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdlib>
+
 #include "logging/allocator.h"
 
 namespace Zorv {
@@ -24,7 +27,8 @@ TEST(AssertionReport, IncludesOnlyThePartsThatArePresent) {
        "Description: bad x"},
       {"expression and description", "ALE-EECF0606", "version", nullptr, 0, nullptr,
        "Assertion failed!\n\nExpression: ALE-EECF0606\n\nDescription: version"},
-      {"line 0 is left out", "e", nullptr, "f.cpp", 0, "", "Assertion failed!\n\nFile: f.cpp\nExpression: e"},
+      {"line 0 is left out", "e", nullptr, "f.cpp", 0, "",
+       "Assertion failed!\n\nFile: f.cpp\nExpression: e"},
       {"negative line", nullptr, "", nullptr, -3, nullptr, "Assertion failed!\n\nLine: -3\n\n"},
       {"description alone", "", "d", "", 0, nullptr, "Assertion failed!\n\n\n\nDescription: d"},
       {"nothing", nullptr, nullptr, nullptr, 0, nullptr, "Assertion failed!\n\n"},
@@ -75,6 +79,35 @@ TEST(MemoryCounters, ReallocateCountsTheOldBlockFreedAndTheNewOneAllocated) {
   ASSERT_STREQ(copy, "abc");
   EXPECT_EQ(GetMemoryCounters().allocations - after.allocations, 1u);
   Free(copy);
+}
+
+TEST(MemoryCounters, AlignedBlocksAreCountedLikeOthers) {
+  for (size_t alignment : {size_t{8}, size_t{64}, size_t{4096}}) {
+    const MemoryCounters before = GetMemoryCounters();
+    void* block = AllocateAligned(100, alignment);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % alignment, 0u) << alignment;
+    const size_t usable = UsableSize(block);
+    Free(block);
+    const MemoryCounters after = GetMemoryCounters();
+    EXPECT_EQ(after.allocations - before.allocations, 1u) << alignment;
+    EXPECT_EQ(after.frees - before.frees, 1u) << alignment;
+    EXPECT_EQ(after.bytesAllocated - before.bytesAllocated, usable) << alignment;
+    EXPECT_EQ(after.bytesFreed - before.bytesFreed, usable) << alignment;
+  }
+}
+
+// A module's operator delete may free a block that the C++ runtime allocated
+// (and the counters never saw): more bytes freed than allocated must not wrap
+// the live bytes around into an absurd peak.
+TEST(MemoryCounters, FreesOfUncountedBlocksLeaveThePeakSane) {
+  const MemoryCounters start = GetMemoryCounters();
+  Free(std::malloc(start.bytesAllocated - start.bytesFreed + 65536));
+  void* block = Allocate(16);
+  Free(block);
+  const MemoryCounters after = GetMemoryCounters();
+  EXPECT_EQ(after.peakLiveBytes, start.peakLiveBytes);
+  EXPECT_LE(after.liveAllocationsAtPeak, after.allocations);
 }
 
 }  // namespace

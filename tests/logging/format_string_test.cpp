@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -151,6 +152,73 @@ TEST(FormatString, HugeWidthsAndPrecisionsFillTheBuffer) {
   EXPECT_EQ(Format("%.1000000000d", {-42}, 100), "-" + std::string(98, '0'));
   EXPECT_EQ(Format("%1000000000.1000000000s", {"abc"}, 100), full);
   EXPECT_EQ(Format("%50.1000000000s|", {"abc"}, 100), std::string(47, ' ') + "abc|");
+}
+
+// What printf writes for one placeholder after `filler` characters, cut to
+// the 4095 characters of the buffer.
+std::string CutPrintf(size_t filler, const std::string& printfSpec, const FormatArg& arg) {
+  std::vector<char> big(1 << 16);
+  const std::string format = std::string(filler, 'x') + printfSpec;
+  const char* f = format.c_str();
+  switch (arg.kind) {
+    case FormatArgKind::String:
+      std::snprintf(big.data(), big.size(), f, arg.s);
+      break;
+    case FormatArgKind::Int32:
+      std::snprintf(big.data(), big.size(), f, arg.i32);
+      break;
+    case FormatArgKind::UInt32:
+      std::snprintf(big.data(), big.size(), f, arg.u32);
+      break;
+    case FormatArgKind::Int64:
+      std::snprintf(big.data(), big.size(), f, static_cast<long long>(arg.i64));
+      break;
+    case FormatArgKind::UInt64:
+      std::snprintf(big.data(), big.size(), f, static_cast<unsigned long long>(arg.u64));
+      break;
+    case FormatArgKind::Double:
+      std::snprintf(big.data(), big.size(), f, arg.d);
+      break;
+    case FormatArgKind::Char:
+      std::snprintf(big.data(), big.size(), f, arg.c);
+      break;
+  }
+  return std::string(big.data()).substr(0, 4095);
+}
+
+// A width or precision cut to the space left must not change what is shown:
+// the cut output is the start of the uncut one, zeros and digits included.
+TEST(FormatString, CutWidthsAndPrecisionsKeepThePrefixOfTheUncutOutput) {
+  struct CutCase {
+    const char* spec;
+    const char* printfSpec;
+    FormatArg arg;
+  };
+  const CutCase cases[] = {
+      {"%4999.9999d", "%4999.9999d", int32_t{5}},
+      {"%09000d", "%09000d", int32_t{-42}},
+      {"%-6000.5000d|", "%-6000.5000d|", int32_t{42}},
+      {"%+5000.4500d", "%+5000.4500d", int32_t{7}},
+      {"%7000.6000d", "%7000.6000lld", int64_t{-123456789012}},
+      {"%6000.5000u", "%6000.5000u", uint32_t{3000000000u}},
+      {"%#6000.5000x", "%#6000.5000x", uint32_t{255}},
+      {"%06000x", "%06000llx", uint64_t{0xabcdef}},
+      {"%5000.4500s", "%5000.4500s", "abc"},
+      {"%-5000s|", "%-5000s|", "abc"},
+      {"%6000.5000f", "%6000.5000f", 3.25},
+      {"%08000.2f", "%08000.2f", -1.5},
+      {"%+09000.5500f", "%+09000.5500f", 0.1},
+      {"%6000.5000e", "%6000.5000e", 1.5e-7},
+      {"%#6000.5000g", "%#6000.5000g", 2.5},
+      {"%6000.5000g", "%6000.5000g", 2.5},
+  };
+  for (const CutCase& c : cases) {
+    for (size_t filler : {size_t{0}, size_t{1000}, size_t{4000}, size_t{4090}}) {
+      const std::string format = std::string(filler, 'x') + c.spec;
+      EXPECT_EQ(Format(format.c_str(), {c.arg}), CutPrintf(filler, c.printfSpec, c.arg))
+          << c.spec << " after " << filler << " characters";
+    }
+  }
 }
 
 TEST(FormatString, WrappersFormatIntoOneMessage) {

@@ -10,7 +10,8 @@
 // answers the host; Initialize keeps the HostApi, follows the service-proxy
 // events and calls Start; Shutdown sets finalizing, calls UnregisterAll
 // (which ends every event subscription and clears the handler, observer and
-// service-proxy tables) and destroys the module.
+// service-proxy tables) and destroys the module. From construction to
+// destruction the module holds a reference to the process logger.
 //
 // Threading: the host never runs two callbacks of one module at a time. Only
 // the timer table (timerMutex_) and the service-proxy tables carry locks.
@@ -34,6 +35,7 @@
 #include "framework/module/plugin_identity.h"
 #include "framework/module/plugin_version.h"
 #include "framework/serviceproxy/service_proxy_tables.h"
+#include "logging/logger.h"
 #include "platform/monotonic_clock.h"
 #include "zorv/plugin_abi.h"
 
@@ -197,6 +199,10 @@ class AppModule : public EventSource {
   const ApiDescription* apiDescription() const { return &apiDescription_; }
 
  protected:
+  // The first member, so the module keeps the process logger, with the
+  // settings and the log target it installed, until all else is destroyed.
+  LoggerReference loggerReference_;
+
   // ---- Framework tables -----------------------------------------------------------------------
   struct TimerRecord {
     AppModule* module;

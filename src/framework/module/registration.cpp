@@ -65,6 +65,7 @@ void Discard(AppModule* module, PluginRegistration* registration, const PluginVe
 // The first module of the process routes the logger to the host; later
 // modules find the target installed and leave the logger as it is.
 void InstallLogTarget(const HostFunctions* functions, std::unique_ptr<PluginLogTarget>& slot) {
+  std::lock_guard lock(Logger::Lock());
   Logger* logger = Logger::Get();
   if (logger == nullptr || logger->findTarget(kPluginLogTargetName) != nullptr) {
     return;
