@@ -73,10 +73,11 @@ DecimalInteger ReadDecimalInteger(std::string_view text, BindingProperty& target
   return DecimalInteger::Read;
 }
 
-// A whole-text strtod number, or false. Infinities are not numbers here
-// ("inf" stays a string), and whole numbers outside both 64-bit integer ranges
-// stay doubles rather than being converted into a wrong integer. Decimal
-// integers are tried first: exact, and much cheaper than strtod.
+// A whole-text strtod number, or false. NaN and positive infinity are not
+// numbers here ("inf" and "1e999" stay strings); negative infinity is a double.
+// Whole numbers that no 64-bit integer holds stay doubles: converting them to
+// an integer would be undefined. Decimal integers are tried first: exact, and
+// much cheaper than strtod.
 // REQUIRES: text.data()[text.size()] == '\0' (strtod reads up to a zero).
 bool ReadNumber(std::string_view text, BindingProperty& target) {
   if (text.empty()) return false;
@@ -91,7 +92,7 @@ bool ReadNumber(std::string_view text, BindingProperty& target) {
   char* end = nullptr;
   const double value = std::strtod(text.data(), &end);
   if (end != text.data() + text.size()) return false;
-  if (std::isnan(value) || std::isinf(value)) return false;
+  if (std::isnan(value) || (std::isinf(value) && value > 0)) return false;
   if (value != std::trunc(value) || decimal == DecimalInteger::OutOfRange) {
     target = value;
     return true;

@@ -15,10 +15,11 @@
 // true/false words below, any other text giving an empty value; any other tag
 // fails. Untagged quoted scalars are strings. Untagged plain and block scalars
 // are, in this order: empty for "", "~", "null", "Null", "NULL"; a number when
-// strtod reads the whole text to something other than NaN or an infinity (a
-// double when it has a fraction, else signed when negative and unsigned
-// otherwise, and a double again when it is outside the 64-bit integer ranges;
-// decimal integers are read exactly, not through a double); bool for
+// strtod reads the whole text to something other than NaN or positive
+// infinity (a double when it has a fraction, else signed when negative and
+// unsigned otherwise, and a double again when no 64-bit integer holds it, as
+// for -1e300 or -inf; decimal integers are read exactly, not through a
+// double); bool for
 // true/True/TRUE/y/Y/yes/Yes/YES/on/On/ON and
 // false/False/FALSE/n/N/no/No/NO/off/Off/OFF; else a string.
 //
