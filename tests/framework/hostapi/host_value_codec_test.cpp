@@ -182,7 +182,9 @@ TEST(HostValueCodecTest, BorrowedValuesAreDecodedAndNeverFreed) {
   map.payload.map.entries = entries;
   map.payload.map.count = 3;
 
+  const uint64_t freesBefore = GetMemoryCounters().frees;
   const BindingResult back = DecodeHostValue(map);
+  EXPECT_EQ(GetMemoryCounters().frees, freesBefore) << "decoding frees nothing";
   ASSERT_TRUE(back.success) << back.error();
   const BindingProperty& list = back.value.find("borrowed");
   EXPECT_EQ(list.element(0).asString(), "hello");
@@ -191,7 +193,10 @@ TEST(HostValueCodecTest, BorrowedValuesAreDecodedAndNeverFreed) {
             expected);
   EXPECT_EQ(back.value.find("owned").asString(), "last");  // a repeated key keeps the last value
 
-  ReleaseHostValue(map);  // frees the blocks, the flagged key and the owned text only
+  // Frees the entry block, the element block, the flagged key and the owned text.
+  const uint64_t releaseBefore = GetMemoryCounters().frees;
+  ReleaseHostValue(map);
+  EXPECT_EQ(GetMemoryCounters().frees - releaseBefore, 4u);
   EXPECT_EQ(map.tag, HOST_VALUE_NULL);
   EXPECT_STREQ(text, "hello");
 }
