@@ -2,14 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <limits>
 #include <map>
-#include <regex>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -19,6 +17,7 @@
 
 #include "binding/json_reader.h"
 #include "binding/json_writer.h"
+#include "binding/message_match.h"
 #include "binding/type_registration.h"
 
 namespace Zorv {
@@ -557,9 +556,9 @@ TEST_F(ConversionTest, MapsReplaceTheirEntries) {
   EXPECT_EQ(written.value.kind(), ValueKind::Structure);
 }
 
-// The messages a conversion may answer, as a pattern each.
-const std::vector<std::regex>& MessagePatterns() {
-  static const char* const kMessages[] = {
+// Whether `error` is one of the messages a conversion may answer.
+bool IsConversionMessage(std::string_view error) {
+  static constexpr std::string_view kMessages[] = {
       "A value for '%1' is required.",
       "Value %1 for '%2' of type bool is in an incorrect format. Options are \"true\", \"false\", "
       "\"1\", \"0\".",
@@ -579,32 +578,8 @@ const std::vector<std::regex>& MessagePatterns() {
       "Couldn't assign value to '%1' of type vector because the input not a collection.",
       "Couldn't assign value to '%1' of type map because the input not a structure.",
   };
-  static const std::vector<std::regex> patterns = [] {
-    std::vector<std::regex> out;
-    for (const std::string message : kMessages) {
-      std::string pattern;
-      for (size_t i = 0; i < message.size(); ++i) {
-        if (message[i] == '%' && i + 1 < message.size() && std::isdigit(message[i + 1])) {
-          pattern += "[^]*";
-          ++i;
-        } else {
-          if (std::string_view("\\^$.|?*+()[]{}").find(message[i]) != std::string_view::npos) {
-            pattern += '\\';
-          }
-          pattern += message[i];
-        }
-      }
-      out.emplace_back(pattern);
-    }
-    return out;
-  }();
-  return patterns;
-}
-
-bool IsConversionMessage(std::string_view error) {
-  const std::string text(error);
-  for (const std::regex& pattern : MessagePatterns()) {
-    if (std::regex_match(text, pattern)) return true;
+  for (const std::string_view message : kMessages) {
+    if (MatchesTemplate(error, message)) return true;
   }
   return false;
 }
