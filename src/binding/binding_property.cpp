@@ -594,7 +594,7 @@ const BindingProperty& BindingProperty::element(size_t index) const {
 }
 
 BindingProperty& BindingProperty::element(size_t index) {
-  assert(kind_ == ValueKind::Collection && index < size_);
+  if (kind_ != ValueKind::Collection || index >= size_) return DiscardedValue();
   return Impl::Elements(payload_)[index];
 }
 
@@ -681,6 +681,14 @@ bool BindingProperty::operator==(const BindingProperty& other) const {
 const BindingProperty& BindingProperty::EmptyValue() {
   static const BindingProperty empty;
   return empty;
+}
+
+BindingProperty& BindingProperty::DiscardedValue() {
+  // Per thread, since trees are not shared between threads; emptied on every
+  // hand-out, so what an earlier caller wrote into it never shows.
+  thread_local BindingProperty discarded;
+  discarded.clear();
+  return discarded;
 }
 
 void BindingResult::setFailure(std::string_view message) {

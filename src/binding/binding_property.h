@@ -115,13 +115,14 @@ class BindingProperty {
   EnumValue asEnum() const;
 
   // Collections. makeCollection() keeps an existing collection and clears any
-  // other kind first. element() of a non-collection or out of range is a shared
-  // empty value. append() makes the value a collection first.
+  // other kind first. element() of a non-collection or out of range is an
+  // empty value that belongs to no tree: the shared EmptyValue() when const,
+  // else DiscardedValue(). append() makes the value a collection first.
   void makeCollection();
   void reserve(size_t count);
   size_t size() const;  // elements of a collection, fields of a structure, else 0
   const BindingProperty& element(size_t index) const;
-  BindingProperty& element(size_t index);  // REQUIRES: a collection and index < size()
+  BindingProperty& element(size_t index);
   BindingProperty& append();
 
   // Structures. field() is get-or-create (makes the value a structure first);
@@ -151,8 +152,11 @@ class BindingProperty {
   // field names and values (float compared by value).
   bool operator==(const BindingProperty& other) const;
 
-  // The arena's shared empty value, returned by element() and find() on a miss.
+  // The shared empty value, returned by element() and find() on a miss.
   static const BindingProperty& EmptyValue();
+  // An empty value of this thread, returned by the non-const element() on a
+  // miss: writes into it change no tree and are dropped at its next hand-out.
+  static BindingProperty& DiscardedValue();
 
   // The tree's arena; null until the tree's first allocation.
   const ValueArena* arena() const { return arena_; }

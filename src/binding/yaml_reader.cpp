@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
-#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -73,10 +73,11 @@ DecimalInteger ReadDecimalInteger(std::string_view text, BindingProperty& target
   return DecimalInteger::Read;
 }
 
-// A whole-text strtod number, or false. Infinities are not numbers here
-// ("inf" stays a string), and whole numbers outside both 64-bit integer ranges
-// stay doubles rather than being converted into a wrong integer. Decimal
-// integers are tried first: exact, and much cheaper than strtod.
+// A whole-text strtod number, or false. NaN and positive infinity are not
+// numbers here ("inf" and "1e999" stay strings); negative infinity is a double.
+// Whole numbers that no 64-bit integer holds stay doubles: converting them to
+// an integer would be undefined. Decimal integers are tried first: exact, and
+// much cheaper than strtod.
 // REQUIRES: text.data()[text.size()] == '\0' (strtod reads up to a zero).
 bool ReadNumber(std::string_view text, BindingProperty& target) {
   if (text.empty()) return false;
@@ -91,7 +92,7 @@ bool ReadNumber(std::string_view text, BindingProperty& target) {
   char* end = nullptr;
   const double value = std::strtod(text.data(), &end);
   if (end != text.data() + text.size()) return false;
-  if (std::isnan(value) || std::isinf(value)) return false;
+  if (std::isnan(value) || (std::isinf(value) && value > 0)) return false;
   if (value != std::trunc(value) || decimal == DecimalInteger::OutOfRange) {
     target = value;
     return true;
@@ -130,6 +131,28 @@ void TypeUntaggedScalar(std::string_view text, BindingProperty& target) {
   }
 }
 
+// What copying `value` costs against the copy budget: kYamlValueBytes per
+// value plus the bytes of its texts and keys. Stops counting once past
+// `limit`, so a refused copy costs no more than the budget to look at.
+size_t CopyBytes(const BindingProperty& value, size_t limit) {
+  size_t bytes = 0;
+  std::vector<const BindingProperty*> pending{&value};
+  while (!pending.empty() && bytes <= limit) {
+    const BindingProperty& next = *pending.back();
+    pending.pop_back();
+    bytes += kYamlValueBytes + next.asString().size() + next.asBlob().size();
+    if (next.kind() == ValueKind::Collection) {
+      for (size_t i = 0; i < next.size(); ++i) pending.push_back(&next.element(i));
+    } else {
+      for (const auto& field : next.fields()) {
+        bytes += field.name.size();
+        pending.push_back(&field.value);
+      }
+    }
+  }
+  return bytes;
+}
+
 struct ParserHandle {
   yaml_parser_t parser;
   bool initialized = false;
@@ -162,13 +185,6 @@ class YamlReader {
     bool hasKey = false;  // a mapping's key is read and its value is next
     std::string key;
     std::string anchor;  // empty: the node has none
-    size_t values = 1;   // values in the node's subtree so far, the node included
-  };
-
-  struct Anchor {
-    BindingProperty value;
-    size_t values = 1;
-    bool open = false;  // its sequence or mapping has not ended yet
   };
 
   void handle(const yaml_event_t& event);
@@ -185,15 +201,12 @@ class YamlReader {
   // The value the next node goes into, emptied: the root, a new element of the
   // open sequence, or the field of the open mapping's pending key.
   BindingProperty& target();
-  // Counts `count` new values into the open node's subtree.
-  void addValues(size_t count) {
-    if (!stack_.empty()) stack_.back().values += count;
-  }
-  // Takes `count` values from the copy budget; fails and answers false when
-  // they do not fit.
-  bool reserveCopies(size_t count, const yaml_event_t& event);
-  // Registers an anchor name; fails and answers null when it is taken.
-  Anchor* recordAnchor(const yaml_char_t* name, const yaml_event_t& event);
+  // Takes the bytes of a copy of `value` from the copy budget; fails and
+  // answers false when they do not fit.
+  bool reserveCopy(const BindingProperty& value, const yaml_event_t& event);
+  // The slot of a new anchor in the holder; fails and answers null when the
+  // name is taken.
+  BindingProperty* recordAnchor(std::string_view name, const yaml_event_t& event);
   void typeScalar(const yaml_event_t& event, BindingProperty& target);
   void failAt(const char* format, const yaml_event_t& event);
   void failAt(const char* format, FormatArg first, const yaml_event_t& event);
@@ -202,8 +215,14 @@ class YamlReader {
   BindingResult result_;
   BindingProperty root_;
   std::vector<Frame> stack_;
-  std::unordered_map<std::string, Anchor> anchors_;
-  size_t copiedValues_ = 0;
+  // Every anchored value by its anchor's name, in one tree: a value for each
+  // anchor with its own arena would cost kilobytes per anchor. An anchored
+  // sequence or mapping gets its value when it ends; until then its name is
+  // also in openAnchors_.
+  BindingProperty anchored_;
+  std::unordered_set<std::string> openAnchors_;
+  size_t copyLimit_ = 0;
+  size_t copiedBytes_ = 0;
   bool streamEnded_ = false;
 };
 
@@ -213,6 +232,8 @@ BindingResult YamlReader::read(std::string_view text) {
     failWithParserError(parserHandle.parser);
     return std::move(result_);
   }
+  copyLimit_ = kYamlCopyBytesAllowance + kYamlCopyBytesPerInputByte * text.size();
+  anchored_.makeStructure();
   yaml_parser_t& parser = parserHandle.parser;
   yaml_parser_set_encoding(&parser, YAML_UTF8_ENCODING);
   yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(text.data()),
@@ -268,7 +289,9 @@ void YamlReader::documentStart() {
     return;
   }
   // Anchors belong to their document.
-  anchors_.clear();
+  anchored_.clear();
+  anchored_.makeStructure();
+  openAnchors_.clear();
 }
 
 BindingProperty& YamlReader::target() {
@@ -291,8 +314,8 @@ void YamlReader::key(const yaml_event_t& event) {
   top.key.assign(Text(event.data.scalar.value, event.data.scalar.length));
   top.hasKey = true;
   if (event.data.scalar.anchor != nullptr) {
-    if (Anchor* anchor = recordAnchor(event.data.scalar.anchor, event)) {
-      anchor->value = std::string_view(stack_.back().key);
+    if (BindingProperty* slot = recordAnchor(Text(event.data.scalar.anchor), event)) {
+      *slot = std::string_view(top.key);
     }
   }
 }
@@ -301,9 +324,10 @@ void YamlReader::scalar(const yaml_event_t& event) {
   BindingProperty& value = target();
   typeScalar(event, value);
   if (!result_.success) return;
-  addValues(1);
   if (event.data.scalar.anchor != nullptr) {
-    if (Anchor* anchor = recordAnchor(event.data.scalar.anchor, event)) anchor->value = value;
+    if (BindingProperty* slot = recordAnchor(Text(event.data.scalar.anchor), event)) {
+      *slot = value;
+    }
   }
 }
 
@@ -354,19 +378,17 @@ void YamlReader::alias(const yaml_event_t& event) {
     return;
   }
   const std::string name(Text(event.data.alias.anchor));
-  const auto found = anchors_.find(name);
-  if (found == anchors_.end()) {
+  const BindingProperty& value = anchored_.find(name);
+  if (&value == &BindingProperty::EmptyValue()) {
     failAt("Undefined alias encountered: \"%1\". At line: %2 col: %3", name, event);
     return;
   }
-  const Anchor& anchor = found->second;
-  if (anchor.open) {
+  if (openAnchors_.contains(name)) {
     failAt("Cannot deserialize cyclic aliases. Alias \"%1\". At line: %2 col: %3", name, event);
     return;
   }
-  if (!reserveCopies(anchor.values, event)) return;
-  target() = anchor.value;
-  addValues(anchor.values);
+  if (!reserveCopy(value, event)) return;
+  target() = value;
 }
 
 void YamlReader::collectionStart(const yaml_event_t& event, bool isMapping) {
@@ -393,10 +415,9 @@ void YamlReader::collectionStart(const yaml_event_t& event, bool isMapping) {
   frame.node = &node;
   frame.isMapping = isMapping;
   if (anchorName != nullptr) {
-    Anchor* anchor = recordAnchor(anchorName, event);
-    if (anchor == nullptr) return;
-    anchor->open = true;
+    if (recordAnchor(Text(anchorName), event) == nullptr) return;
     frame.anchor = Text(anchorName);
+    openAnchors_.insert(frame.anchor);
   }
   stack_.push_back(std::move(frame));
 }
@@ -405,33 +426,33 @@ void YamlReader::collectionEnd(const yaml_event_t& event) {
   if (stack_.empty()) return;  // the parser pairs every end with a start
   Frame frame = std::move(stack_.back());
   stack_.pop_back();
-  if (!frame.anchor.empty()) {
-    Anchor& anchor = anchors_[frame.anchor];
-    anchor.open = false;
-    if (!reserveCopies(frame.values, event)) return;
-    anchor.value = *frame.node;
-    anchor.values = frame.values;
-  }
-  addValues(frame.values);
+  if (frame.anchor.empty()) return;
+  openAnchors_.erase(frame.anchor);
+  // A copy, not the node itself: the node may move while its parent grows.
+  if (!reserveCopy(*frame.node, event)) return;
+  anchored_.field(frame.anchor) = *frame.node;
 }
 
-bool YamlReader::reserveCopies(size_t count, const yaml_event_t& event) {
-  if (count > kMaxYamlCopiedValues - copiedValues_) {
-    failAt("Too many values copied by YAML anchors and aliases (more than %1). At line: %2 col: %3",
-           static_cast<uint64_t>(kMaxYamlCopiedValues), event);
+bool YamlReader::reserveCopy(const BindingProperty& value, const yaml_event_t& event) {
+  const size_t left = copyLimit_ - copiedBytes_;
+  const size_t bytes = CopyBytes(value, left);
+  if (bytes > left) {
+    failAt("Too many bytes copied by YAML anchors and aliases (more than %1). At line: %2 col: %3",
+           static_cast<uint64_t>(copyLimit_), event);
     return false;
   }
-  copiedValues_ += count;
+  copiedBytes_ += bytes;
   return true;
 }
 
-YamlReader::Anchor* YamlReader::recordAnchor(const yaml_char_t* name, const yaml_event_t& event) {
-  const auto [entry, added] = anchors_.try_emplace(std::string(Text(name)));
-  if (!added) {
-    failAt("Duplicate occurrence of anchor \"%1\". At line: %2 col: %3", entry->first, event);
+BindingProperty* YamlReader::recordAnchor(std::string_view name, const yaml_event_t& event) {
+  const size_t before = anchored_.size();
+  BindingProperty& slot = anchored_.field(name);
+  if (anchored_.size() == before) {
+    failAt("Duplicate occurrence of anchor \"%1\". At line: %2 col: %3", std::string(name), event);
     return nullptr;
   }
-  return &entry->second;
+  return &slot;
 }
 
 void YamlReader::failAt(const char* format, const yaml_event_t& event) {

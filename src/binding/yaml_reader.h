@@ -15,10 +15,11 @@
 // true/false words below, any other text giving an empty value; any other tag
 // fails. Untagged quoted scalars are strings. Untagged plain and block scalars
 // are, in this order: empty for "", "~", "null", "Null", "NULL"; a number when
-// strtod reads the whole text to something other than NaN or an infinity (a
-// double when it has a fraction, else signed when negative and unsigned
-// otherwise, and a double again when it is outside the 64-bit integer ranges;
-// decimal integers are read exactly, not through a double); bool for
+// strtod reads the whole text to something other than NaN or positive
+// infinity (a double when it has a fraction, else signed when negative and
+// unsigned otherwise, and a double again when no 64-bit integer holds it, as
+// for -1e300 or -inf; decimal integers are read exactly, not through a
+// double); bool for
 // true/True/TRUE/y/Y/yes/Yes/YES/on/On/ON and
 // false/False/FALSE/n/N/no/No/NO/off/Off/OFF; else a string.
 //
@@ -41,15 +42,17 @@
 //   within a few tens of milliseconds, and no pre-scan of the text is needed.
 //   A thousand levels is far beyond any real body; a text that stays that deep
 //   still reads about 35 times slower than a flat one.
-// - kMaxYamlCopiedValues values created by copies. Aliases copy whole trees, so
-//   ten anchors that each alias the previous one ten times ask for ten billion
-//   values in a few hundred bytes. Every anchored sequence or mapping is also
-//   copied once when it ends (the copy that later aliases read, since a node
-//   in the tree may move while its parent grows), and those copies count too:
-//   nested anchors would otherwise copy the same values once per level. The
-//   size of a copy is known before it is made, so a refused document has never
-//   created more than the bound: a million values, about 30 MB and a few tens
-//   of milliseconds.
+// - The bytes that anchors and aliases copy, at most kYamlCopyBytesAllowance
+//   plus kYamlCopyBytesPerInputByte for each byte of the text. Aliases copy
+//   whole trees, so a few hundred bytes of nested aliases, or one long
+//   anchored scalar aliased many times, would otherwise ask for gigabytes. A
+//   copy costs kYamlValueBytes for each value in it plus the bytes of its
+//   texts and keys; every anchored sequence or mapping is also copied once
+//   when it ends (the copy that later aliases read, since a node in the tree
+//   may move while its parent grows), and those copies count too. A copy is
+//   measured before it is made, so a refused document has never copied more
+//   than the budget. Anchored values are kept together in one tree, so an
+//   anchor costs about a structure field (64 bytes) besides its value.
 #pragma once
 
 #include <cstddef>
@@ -60,7 +63,9 @@
 namespace Zorv {
 
 inline constexpr size_t kMaxYamlNestingDepth = 1000;
-inline constexpr size_t kMaxYamlCopiedValues = 1000000;
+inline constexpr size_t kYamlCopyBytesPerInputByte = 64;
+inline constexpr size_t kYamlCopyBytesAllowance = size_t{1} << 20;
+inline constexpr size_t kYamlValueBytes = sizeof(BindingProperty);
 
 // Parses a whole YAML stream given as UTF-8. `text` need not be
 // zero-terminated. An empty stream, or one holding only empty documents, gives

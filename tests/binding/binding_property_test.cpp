@@ -185,6 +185,69 @@ TEST(BindingProperty, FieldCreatesFindDoesNot) {
   EXPECT_EQ(text.fields().begin(), text.fields().end());
 }
 
+// Every lookup by index or key answers something defined on every kind of
+// value, whatever the index or key: a miss is an empty value that no tree
+// owns, and the value looked into is left exactly as it was.
+TEST(BindingProperty, LookupsMissSafelyOnEveryKind) {
+  BindingProperty twoElements;
+  twoElements.append() = "first";
+  twoElements.append() = uint64_t{2};
+  BindingProperty emptyList;
+  emptyList.makeCollection();
+  BindingProperty emptyStructure;
+  emptyStructure.makeStructure();
+  const std::pair<const char*, BindingProperty> values[] = {
+      {"empty", BindingProperty()},
+      {"scalar", BindingProperty(int64_t{-1})},
+      {"string", BindingProperty("text")},
+      {"empty list", std::move(emptyList)},
+      {"list", std::move(twoElements)},
+      {"empty structure", std::move(emptyStructure)},
+      {"structure", Sample()},
+  };
+  const size_t indices[] = {0, 1, 2, 1000, size_t{UINT32_MAX}, size_t{UINT32_MAX} + 1, SIZE_MAX};
+  const std::string keys[] = {"missing", "", std::string(300, 'k'), std::string("na\0me", 6),
+                              "\xff"};
+  for (const auto& [label, original] : values) {
+    SCOPED_TRACE(label);
+    BindingProperty value = original;
+    const BindingProperty& constant = value;
+    for (const size_t index : indices) {
+      SCOPED_TRACE(index);
+      if (value.kind() == ValueKind::Collection && index < value.size()) {
+        EXPECT_EQ(&value.element(index), &constant.element(index));
+        EXPECT_EQ(value.element(index), original.element(index));
+        continue;
+      }
+      EXPECT_EQ(&constant.element(index), &BindingProperty::EmptyValue());
+      BindingProperty& miss = value.element(index);
+      EXPECT_TRUE(miss.isEmpty());
+      EXPECT_TRUE(miss.arena() == nullptr || miss.arena() != value.arena());
+      miss = "written into a miss";
+      EXPECT_TRUE(value.element(index).isEmpty()) << "a miss never shows earlier writes";
+    }
+    for (const std::string& key : keys) {
+      if (original.has(key)) continue;
+      EXPECT_EQ(&constant.find(key), &BindingProperty::EmptyValue());
+      EXPECT_FALSE(constant.has(key));
+    }
+    EXPECT_EQ(value, original);
+    EXPECT_EQ(static_cast<size_t>(std::distance(value.fields().begin(), value.fields().end())),
+              value.kind() == ValueKind::Structure ? value.size() : 0);
+
+    // field() makes any kind a structure and finds or adds every key.
+    size_t added = 0;
+    for (const std::string& key : keys) {
+      if (!original.has(key)) ++added;
+      BindingProperty& made = value.field(key);
+      EXPECT_EQ(&constant.find(key), &made);
+    }
+    EXPECT_EQ(value.kind(), ValueKind::Structure);
+    EXPECT_EQ(value.size(),
+              (original.kind() == ValueKind::Structure ? original.size() : 0) + added);
+  }
+}
+
 TEST(BindingProperty, FieldsIterateInBytewiseNameOrder) {
   BindingProperty v;
   for (const char* name : {"b", "a", "\xc3\xa9", "ab", "", "B", "a "}) v.field(name) = name;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "binding/conversion_messages.h"
 #include "binding/type_registry.h"
 #include "logging/allocator.h"
 
@@ -165,15 +166,17 @@ std::string EncodeOne(const BindingProperty& source, const TypeRegistry* registr
   return "HostValue: unsupported value kind";
 }
 
-// One HostValue still to decode and the value it fills.
+// One HostValue still to decode, the value it fills and the name it is
+// assigned under: a map entry's key, else the name of what holds it.
 struct DecodeFrame {
   HostValue source;
   BindingProperty* destination;
+  std::string_view name;
 };
 
 // Decodes one value into `destination`, queueing children so that they are
 // decoded in order. Answers an error message or empty.
-std::string DecodeOne(const HostValue& source, BindingProperty& destination,
+std::string DecodeOne(const HostValue& source, BindingProperty& destination, std::string_view name,
                       std::vector<DecodeFrame>& pending) {
   destination.clear();
   switch (source.tag) {
@@ -215,7 +218,7 @@ std::string DecodeOne(const HostValue& source, BindingProperty& destination,
       // Elements no longer move: the collection is complete. Pushed backwards,
       // they are decoded first to last.
       for (uint32_t i = array.count; i-- > 0;) {
-        pending.push_back({array.items[i], &destination.element(i)});
+        pending.push_back({array.items[i], &destination.element(i), name});
       }
       return {};
     }
@@ -227,14 +230,15 @@ std::string DecodeOne(const HostValue& source, BindingProperty& destination,
       for (uint32_t i = 0; i < map.count; ++i) {
         const HostMapEntry entry = LoadEntry(map.entries, i);
         if (!entry.key) return "HostValue: map entry with a null key";
-        pending.push_back({entry.value, &destination.field(entry.key)});
+        pending.push_back({entry.value, &destination.field(entry.key), entry.key});
       }
       // Decoded first to last, so a repeated key ends with its last value.
       std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(first), pending.end());
       return {};
     }
     default:
-      return "HostValue: unknown tag " + std::to_string(source.tag);
+      // A tag without a kind of its own has the empty kind name.
+      return ConversionMessage::IncompatibleObject(name, "");
   }
 }
 
@@ -262,14 +266,14 @@ BindingResult EncodeHostValue(const BindingProperty& value, const TypeRegistry* 
   return result;
 }
 
-BindingResult DecodeHostValue(const HostValue& value) {
+BindingResult DecodeHostValue(const HostValue& value, std::string_view name) {
   BindingResult result;
   std::vector<DecodeFrame> pending;
-  pending.push_back({value, &result.value});
+  pending.push_back({value, &result.value, name});
   while (!pending.empty()) {
     const DecodeFrame frame = pending.back();
     pending.pop_back();
-    const std::string error = DecodeOne(frame.source, *frame.destination, pending);
+    const std::string error = DecodeOne(frame.source, *frame.destination, frame.name, pending);
     if (!error.empty()) {
       result.setFailure(error);
       return result;

@@ -13,10 +13,14 @@
 //   registry knows one, otherwise its number (tag 2).
 // - DecodeHostValue never takes ownership and never frees; a null pointer where
 //   a non-zero length or count promises data, a null map key or an unknown tag
-//   is a failure, never a crash. Of repeated map keys the last one wins.
+//   is a failure, never a crash. Of repeated map keys the last one wins. A tag
+//   with no value kind of its own fails as an object of an incompatible type,
+//   named by its map key, else by the name of the value being decoded.
 // - Encoding, decoding and releasing walk the tree with an explicit stack, so
 //   any nesting depth is safe.
 #pragma once
+
+#include <string_view>
 
 #include "binding/binding_property.h"
 #include "zorv/plugin_abi.h"
@@ -30,7 +34,8 @@ class TypeRegistry;
 BindingResult EncodeHostValue(const BindingProperty& value, const TypeRegistry* registry,
                               HostValue& out);
 
-BindingResult DecodeHostValue(const HostValue& value);
+// `name` is what the value is assigned to, as failure messages name it.
+BindingResult DecodeHostValue(const HostValue& value, std::string_view name = "<result>");
 
 // Frees what the value owns (tags 6 and 8, arrays and maps with their elements,
 // entries and flagged keys; tags 5 and 7 free nothing), then makes it null.

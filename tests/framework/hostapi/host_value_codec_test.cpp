@@ -182,7 +182,9 @@ TEST(HostValueCodecTest, BorrowedValuesAreDecodedAndNeverFreed) {
   map.payload.map.entries = entries;
   map.payload.map.count = 3;
 
+  const uint64_t freesBefore = GetMemoryCounters().frees;
   const BindingResult back = DecodeHostValue(map);
+  EXPECT_EQ(GetMemoryCounters().frees, freesBefore) << "decoding frees nothing";
   ASSERT_TRUE(back.success) << back.error();
   const BindingProperty& list = back.value.find("borrowed");
   EXPECT_EQ(list.element(0).asString(), "hello");
@@ -191,7 +193,10 @@ TEST(HostValueCodecTest, BorrowedValuesAreDecodedAndNeverFreed) {
             expected);
   EXPECT_EQ(back.value.find("owned").asString(), "last");  // a repeated key keeps the last value
 
-  ReleaseHostValue(map);  // frees the blocks, the flagged key and the owned text only
+  // Frees the entry block, the element block, the flagged key and the owned text.
+  const uint64_t releaseBefore = GetMemoryCounters().frees;
+  ReleaseHostValue(map);
+  EXPECT_EQ(GetMemoryCounters().frees - releaseBefore, 4u);
   EXPECT_EQ(map.tag, HOST_VALUE_NULL);
   EXPECT_STREQ(text, "hello");
 }
@@ -213,27 +218,75 @@ TEST(HostValueCodecTest, MissingDataIsAFailureNotACrash) {
   badElement.tag = HOST_VALUE_ARRAY;
   badElement.payload.array.items = inner;
   badElement.payload.array.count = 2;
-  HostValue unknown = Null();
-  unknown.tag = 11;
 
-  const std::vector<HostValue> cases = {withNull(HOST_VALUE_TEXT),
-                                        withNull(HOST_VALUE_OWNED_TEXT),
-                                        withNull(HOST_VALUE_BYTES),
-                                        withNull(HOST_VALUE_OWNED_BYTES),
-                                        withNull(HOST_VALUE_ARRAY),
-                                        withNull(HOST_VALUE_MAP),
-                                        badMap,
-                                        badElement,
-                                        unknown};
-  for (const HostValue& v : cases) {
-    SCOPED_TRACE(v.tag);
-    const BindingResult r = DecodeHostValue(v);
+  struct Case {
+    const char* label;
+    HostValue value;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"text", withNull(HOST_VALUE_TEXT), "HostValue: text with a null pointer"},
+      {"owned text", withNull(HOST_VALUE_OWNED_TEXT), "HostValue: text with a null pointer"},
+      {"bytes", withNull(HOST_VALUE_BYTES), "HostValue: bytes with a null pointer"},
+      {"owned bytes", withNull(HOST_VALUE_OWNED_BYTES), "HostValue: bytes with a null pointer"},
+      {"array", withNull(HOST_VALUE_ARRAY), "HostValue: array with a null pointer"},
+      {"map", withNull(HOST_VALUE_MAP), "HostValue: map with a null pointer"},
+      {"null key", badMap, "HostValue: map entry with a null key"},
+      {"element", badElement, "HostValue: text with a null pointer"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const BindingResult r = DecodeHostValue(c.value);
     EXPECT_FALSE(r.success);
-    EXPECT_FALSE(r.error().empty());
+    EXPECT_EQ(r.error(), c.error);
   }
   // An empty value may come without a pointer.
   HostValue emptyText = Text(nullptr, 0);
   EXPECT_EQ(DecodeHostValue(emptyText).value.asString(), "");
+}
+
+// A tag with no value kind fails as an object of an incompatible type, named
+// by the map key it sits under, else by the name given for the whole value.
+TEST(HostValueCodecTest, UnknownTagIsAnIncompatibleObject) {
+  HostValue unknown = Null();
+  unknown.tag = 11;
+  HostValue items[2] = {Text("ok", 2), unknown};
+  HostValue array = Null();
+  array.tag = HOST_VALUE_ARRAY;
+  array.payload.array.items = items;
+  array.payload.array.count = 2;
+  const HostMapEntry entry = Entry("gameFlow", unknown, 0);
+  HostValue map = Null();
+  map.tag = HOST_VALUE_MAP;
+  map.payload.map.entries = const_cast<HostMapEntry*>(&entry);
+  map.payload.map.count = 1;
+
+  struct Case {
+    const char* label;
+    HostValue value;
+    const char* name;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"result", unknown, nullptr,
+       "Couldn't assign value to '<result>' of type object because the input is of an "
+       "incompatible type ''."},
+      {"named", unknown, "body",
+       "Couldn't assign value to 'body' of type object because the input is of an incompatible "
+       "type ''."},
+      {"element", array, "list",
+       "Couldn't assign value to 'list' of type object because the input is of an incompatible "
+       "type ''."},
+      {"map entry", map, "body",
+       "Couldn't assign value to 'gameFlow' of type object because the input is of an "
+       "incompatible type ''."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const BindingResult r = c.name ? DecodeHostValue(c.value, c.name) : DecodeHostValue(c.value);
+    EXPECT_FALSE(r.success);
+    EXPECT_EQ(r.error(), c.error);
+  }
 }
 
 TEST(HostValueCodecTest, FailedEncodingLeavesNullAndLeaksNothing) {
