@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -314,14 +315,18 @@ TEST_F(PluginHostTest, StreamedResultsReadChunkByChunkAndReleaseOnce) {
 
 TEST_F(PluginHostTest, RawAnswersKeepTheCallersMemory) {
   Load();
-  static const char kText[] = "borrowed";
+  // A heap block the test owns: a host that freed or overwrote it would show
+  // here (and as a double free under the sanitizers when the test frees it).
+  auto text = std::make_unique<char[]>(9);
+  std::memcpy(text.get(), "borrowed", 9);
   HostValue raw{};
   raw.tag = HOST_VALUE_TEXT;
-  raw.payload.text.data = kText;
+  raw.payload.text.data = text.get();
   raw.payload.text.length = 8;
   host.Handle(HOST_METHOD_GET, "/raw", [&](const CallRequest&) { return CallAnswer::Raw(raw); });
   EXPECT_EQ(Call(HOST_METHOD_GET, "/raw").json, R"("borrowed")");
-  EXPECT_STREQ(kText, "borrowed");
+  EXPECT_EQ(Call(HOST_METHOD_GET, "/raw").json, R"("borrowed")");
+  EXPECT_STREQ(text.get(), "borrowed");
 }
 
 // ---- Service proxy ------------------------------------------------------------------------------
