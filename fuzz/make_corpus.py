@@ -186,11 +186,12 @@ FORMAT = {
 
 INVOKE = {
     "get_item": "GET /f/v1/items/%34%32?\n",
-    "get_item_trailing_slash": "GET /f/v1/items/0/\n",
+    "get_item_not_found": "GET /f/v1/items/0\n",
+    "get_item_trailing_slash": "GET /f/v1/items/1/\n",
     "post_item_json": "POST /f/v1/items/7?dry=1\nContent-Type: application/json; charset=utf-8\n\n"
     '{"name":"x","count":2,"weight":1.5,"color":"green","tags":["a"],"data":"AAE="}',
     "post_item_yaml": "POST /f/v1/items/7\nContent-Type: application/x-yaml\n\n"
-    "name: y\ncount: 3\ncolor: red\n",
+    "name: why\ncount: 3\ncolor: red\n",
     "post_item_msgpack": b"POST /f/v1/items/1\nContent-Type: application/x-msgpack\n\n"
     + mp({"name": "m", "count": 5, "tags": ["t"], "data": b"\x01"}),
     "post_item_msgpack_extra": b"POST /f/v1/items/1\nContent-Type: application/x-msgpack\n\n"
@@ -203,7 +204,7 @@ INVOKE = {
     '{"items":[{"name":"a"},{"name":"b","count":-1}],"totals":{"x":1}}',
     "search_query": "GET /f/v1/search?q=a+b&limit=-5&tags.0=x&tags.0x2=z&tags.010=o"
     "&filter.name=f&filter.tags.1=t&&q=%41\ntoken: secret\nuser-agent: fuzz\n",
-    "search_sniffed": "GET /f/v1/search?any=%7B%22k%22%3A%5B1%5D%7D&filter=---%0Aname%3A+y%0A\n",
+    "search_sniffed": "GET /f/v1/search?any=%7B%22k%22%3A%5B1%5D%7D&filter=---%0Aname%3A+why%0A\n",
     "search_msgpack_argument": "GET /f/v1/search?any=%81%A1k%01\n",
     "search_bad_index": "GET /f/v1/search?tags.1x=a&tags.2147483648=b\n",
     "search_token_in_query": "GET /f/v1/search?token=1\n",
