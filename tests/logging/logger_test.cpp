@@ -522,7 +522,7 @@ TEST_F(LoggerTest, TargetOperationsTakeTheLoggerLockBeforeTheTargetLock) {
     std::unique_lock targetLock(target.mutex());
     std::thread worker([&target, operation = operation] { operation(target); });
     bool loggerLockHeld = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!loggerLockHeld && std::chrono::steady_clock::now() < deadline) {
       if (Logger::Lock().try_lock()) {
         Logger::Lock().unlock();
