@@ -99,8 +99,6 @@ class ReplayMetrics {
   // Hands the event to the sink under the group's name and drops the result.
   void Send(MetricGroup group, const MetricEvent& event);
 
-  const std::string& sessionStart() const { return sessionStart_; }
-
  private:
   struct Sequence {
     uint32_t number = 0;
