@@ -9,12 +9,18 @@
 // replay API types (RegisterReplaysApiTypes). Keys the type does not name are
 // ignored; a missing key leaves that member at its default.
 //
+// A block is a flat object of a few members, so one nested deeper than
+// kMaxMetadataDepth or holding more than kMaxMetadataItems containers and
+// commas is refused before any value tree is built: a value tree costs tens of
+// bytes per item, and a block of up to 1 MiB must not cost tens of MiB.
+//
 // Promises: any text gives either a value or, after exactly one WARN line
 // naming `path`, no value. Nothing is thrown and no input, however deep its
 // nesting or large its numbers, can crash or recurse without bound.
 // `path` appears only in the log line.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string_view>
 
@@ -25,6 +31,9 @@ class TypeRegistry;
 }
 
 namespace Zorv::Client::Replays {
+
+inline constexpr size_t kMaxMetadataDepth = 64;
+inline constexpr size_t kMaxMetadataItems = 4096;
 
 std::optional<Api::TrecFileMetadata> ParseTrecMetadata(const TypeRegistry& registry,
                                                        std::string_view path,

@@ -128,18 +128,54 @@ TEST_F(TrecMetadataTest, EveryBadBlockGivesOneLineAndNoValue) {
   }
 }
 
-TEST_F(TrecMetadataTest, DeepNestingNeitherCrashesNorBlocksAValue) {
-  const size_t depth = 512 * 1024;  // a block at the 1 MiB cap, all brackets
-  const std::string open(depth, '['), close(depth, ']');
-  ExpectFailure(open + close, kFailedLine);
-  ExpectFailure(std::string(2 * depth, '['), kFailedLine);
-  ExpectFailure(R"({"gameVersion":)" + open + close + "}", kFailedLine);
+// A valid block with `depth` levels of brackets under a key the type ignores
+// (depth + 1 levels in all, depth + 2 counted items).
+std::string Nested(size_t depth) {
+  return R"({"gameVersion":"1.2.3.4","replay":)" + std::string(depth, '[') +
+         std::string(depth, ']') + "}";
+}
 
-  // Under a key the type does not name, any depth is ignored.
-  const std::optional<TrecFileMetadata> metadata =
-      Parse(R"({"gameVersion":"1.2.3.4","replay":)" + open + close + "}");
-  ASSERT_TRUE(metadata.has_value());
-  EXPECT_EQ(metadata->gameVersion, "1.2.3.4");
+// A valid block with exactly `items` counted items (brackets and commas): an
+// ignored array of items - 2 elements.
+std::string Wide(size_t items) {
+  std::string block = R"({"gameVersion":"1.2.3.4","replay":[0)";
+  for (size_t i = 3; i < items; ++i) block += ",0";
+  return block + "]}";
+}
+
+TEST_F(TrecMetadataTest, BlocksOfAnyShapeWithinTheBoundsAreRead) {
+  const std::string atBounds[] = {
+      Nested(kMaxMetadataDepth - 1),
+      Wide(kMaxMetadataItems),
+      // Brackets and commas inside strings, escaped quotes included, are text.
+      R"({"gameVersion":"1.2.3.4","note":"[[[{,,\"[[,"})",
+      // As many as a block can hold.
+      R"({"gameVersion":"1.2.3.4","note":")" + std::string(1024 * 1024 - 40, ',') + R"(\"["})",
+  };
+  for (const std::string& block : atBounds) {
+    SCOPED_TRACE(block.substr(0, 60));
+    const std::optional<TrecFileMetadata> metadata = Parse(block);
+    ASSERT_TRUE(metadata.has_value());
+    EXPECT_EQ(metadata->gameVersion, "1.2.3.4");
+    EXPECT_TRUE(capture.lines().empty());
+  }
+}
+
+TEST_F(TrecMetadataTest, BlocksBeyondTheShapeBoundsAreRefused) {
+  const size_t cap = 1024 * 1024;  // the largest block a replay file may hold
+  const std::string cases[] = {
+      Nested(kMaxMetadataDepth),
+      Wide(kMaxMetadataItems + 1),
+      std::string(cap / 2, '[') + std::string(cap / 2, ']'),
+      std::string(cap, '['),
+      std::string(cap, '{'),
+      R"({"gameVersion":)" + std::string(cap / 2, '[') + std::string(cap / 2, ']') + "}",
+      Wide(cap / 2),
+  };
+  for (const std::string& block : cases) {
+    SCOPED_TRACE(block.substr(0, 60));
+    ExpectFailure(block, kFailedLine);
+  }
 }
 
 TEST_F(TrecMetadataTest, ARegistryWithoutTheTypeFailsCleanly) {
