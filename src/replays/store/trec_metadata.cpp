@@ -67,7 +67,7 @@ std::optional<Api::TrecFileMetadata> ParseTrecMetadata(const TypeRegistry& regis
         PrintLength(path), path.data());
     return std::nullopt;
   }
-  // Writers hand the block over as a C string: its JSON ends at the first zero byte.
+  // The block is read as a C string: its JSON ends at the first zero byte.
   text = text.substr(0, text.find('\0'));
   if (ShapeWithinBounds(text)) {
     const BindingResult parsed = FromJsonText(text);

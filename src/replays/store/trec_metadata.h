@@ -15,8 +15,9 @@
 // bytes per item, and a block of up to 1 MiB must not cost tens of MiB.
 //
 // Promises: any text gives either a value or, after exactly one WARN line
-// naming `path`, no value. Nothing is thrown and no input, however deep its
-// nesting or large its numbers, can crash or recurse without bound.
+// naming `path`, no value. Bad input raises no exception, and no input,
+// however deep its nesting or large its numbers, can crash, recurse without
+// bound or take memory beyond a copy of its strings plus a fixed amount.
 // `path` appears only in the log line.
 #pragma once
 
