@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "failing_allocation.h"
 #include "logging/logger_api.h"
 #include "support/capture_log_target.h"
 #include "trec/trec_writer.h"
@@ -211,6 +212,20 @@ TEST_F(TrecFileTest, ReadsThroughTheCallersBuffer) {
   // Without a buffer of the caller's the file still reads.
   EXPECT_EQ(ReadMetadataText(path, {}), kGoodJson);
   EXPECT_TRUE(capture_.lines().empty());
+}
+
+TEST_F(TrecFileTest, AnAllocationFailureIsCaughtAndLogged) {
+  const std::string path = Write("large.trec", Good(std::string(kTrecMaxMetadataLength, 'm')));
+  const size_t descriptors = OpenDescriptors();
+  std::string text = "unchanged";
+  {
+    Testing::FailLargeAllocations fail(kTrecMaxMetadataLength);
+    text = Read(path);
+  }
+  EXPECT_EQ(text, "");
+  EXPECT_EQ(capture_.lines(),
+            Warning("FileManager: encountered unexpected exception reading trec '%s'", path));
+  EXPECT_EQ(OpenDescriptors(), descriptors);
 }
 
 TEST_F(TrecFileTest, ASymlinkToAReplayFileIsRead) {
