@@ -225,6 +225,31 @@ INVOKE = {
 }
 
 
+def trec(block, offset=None, length=None, magic=b"ZORV", body=b""):
+    """A replay file: magic, 264 filler bytes, block offset and length, body, block."""
+    block = block.encode() if isinstance(block, str) else block
+    offset = 276 + len(body) if offset is None else offset
+    length = len(block) if length is None else length
+    header = magic + b"\x5a" * 264 + offset.to_bytes(4, "little") + length.to_bytes(4, "little")
+    return header + body + block
+
+
+TREC_FILE = {
+    "good": trec('{"gameLength":1800000,"gameVersion":"14.3.1.200",'
+                 '"lastGameChunkId":61,"lastKeyFrameId":30}', body=b"\x01" * 64),
+    "block_before_header_end": trec('{"gameVersion":"1.2.3.4"}', offset=8),
+    "nul_inside": trec(b'{"gameVersion":"1.2.3.4"}\x00garbage'),
+    "past_end": trec('{"gameVersion":"1.2.3.4"}', length=4096),
+    "oversize": trec("{}", length=1048577),
+    "empty_block": trec(""),
+    "bad_magic": trec("{}", magic=b"zorv"),
+    "short": b"ZORV" + b"\x00" * 270,
+    "array": trec("[1,2,3]"),
+    "wrong_kind": trec('{"gameLength":"long"}'),
+    "deep": trec("[" * 100 + "]" * 100),
+}
+
+
 def write(folder, seeds):
     folder.mkdir(parents=True, exist_ok=True)
     for name, data in seeds.items():
@@ -242,6 +267,7 @@ def main():
         "host_value": HOST_VALUE,
         "format": FORMAT,
         "invoke": INVOKE,
+        "trec_file": TREC_FILE,
     }
     for target, seeds in targets.items():
         shutil.rmtree(out / target, ignore_errors=True)
