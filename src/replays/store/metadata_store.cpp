@@ -93,6 +93,10 @@ void MetadataStore::Publish(const ReplayRecord& record, bool fromServerLookup) {
   callbacks_.onChanged(record.metadata, fromServerLookup);
 }
 
+void MetadataStore::Publish(const ReplayRecord& record) {
+  Publish(record, false);
+}
+
 bool MetadataStore::IsPastLostDeadline(const ReplayRecord& record) const {
   // In 128 bits, so that no game end, however far off, wraps around into the past.
   const __int128 deadline100ns = static_cast<__int128>(record.gameEnd) * 10'000 +
@@ -181,7 +185,7 @@ void MetadataStore::ClearTrecPath(uint64_t gameId) {
   record->metadata.state = MetadataState::download;
   Log(LogLevel::Okay, kLogGEN, "MetadataStore: update Replay '%llu', state->Download, trecPath->''",
       static_cast<unsigned long long>(gameId));
-  Publish(*record, false);
+  Publish(*record);
 }
 
 void MetadataStore::MarkRetryDownload(uint64_t gameId) {
@@ -189,7 +193,7 @@ void MetadataStore::MarkRetryDownload(uint64_t gameId) {
   record.metadata.state = MetadataState::retryDownload;
   Log(LogLevel::Okay, kLogGEN, "MetadataStore: update Replay '%llu', state->RetryDownload",
       static_cast<unsigned long long>(gameId));
-  Publish(record, false);
+  Publish(record);
 }
 
 void MetadataStore::RequestMetadataFetch(uint64_t gameId, bool graceful) {
@@ -199,7 +203,7 @@ void MetadataStore::RequestMetadataFetch(uint64_t gameId, bool graceful) {
   record.metadata.state = MetadataState::checking;
   Log(LogLevel::Okay, kLogDetail, "MetadataStore: update Replay '%llu', state->Checking",
       static_cast<unsigned long long>(gameId));
-  Publish(record, false);
+  Publish(record);
 
   const FetchItem item{gameId, 0, graceful ? 3 : 1};
   if (graceful) {

@@ -17,7 +17,8 @@
 //
 // The store takes no locks: every operation, and every job it schedules, must
 // run one at a time on the module's callback context. The callbacks and the
-// checker must all be set; they are called without checks.
+// checker must all be set; they are called without checks. REQUIRES: the store
+// outlives the jobs it schedules (they hold its address).
 #pragma once
 
 #include <cstdint>
@@ -129,6 +130,9 @@ class MetadataStore {
   // A download action: checking, published always, and a server lookup queued
   // (at once, or graceful: three lookups, the first 4 s later).
   void RequestMetadataFetch(uint64_t gameId, bool graceful);
+  // Hands the record to onChanged with the flag false, for the parts that
+  // write a record's state directly (downloads, a change of replay folder).
+  void Publish(const ReplayRecord& record);
 
   // The lookup queues (remote_metadata_fetcher.cpp).
   // Queues a lookup, merging with one queued for the same game, and makes sure

@@ -119,7 +119,7 @@ void MetadataStore::ApplyFetchResult(FetchItem item, const FetchResult& result) 
     if (record.metadata.state == MetadataState::checking) {
       record.serverStatus = LCDS::ReplayResponseStatus::INTERNAL_SERVER_ERROR;
       record.metadata.state = MetadataState::error;
-      Publish(record, false);
+      Publish(record);
     }
     return;
   }
