@@ -98,13 +98,18 @@ void MetadataStore::RunWaitTimer(uint64_t gameId) {
 
 void MetadataStore::RunFetchJob() {
   Log(LogLevel::Okay, kLogGEN, "MetadataStore: RemoteMetadataFetcher job started");
+  // Cleared however the run ends: a lookup that throws (the scheduler catches
+  // and logs it) must not leave the flag set, or no fetch job would ever run again.
+  struct RunningFlag {
+    int32_t& running;
+    ~RunningFlag() { running = 0; }
+  } flag{fetchJobsRunning_};
   // Handlers that run while a lookup waits may append to the queue; this run takes them too.
   while (!fetchQueue_.empty()) {
     const FetchItem item = fetchQueue_.front();
     fetchQueue_.pop_front();
     ApplyFetchResult(item, callbacks_.fetchRemoteMetadata(item.gameId));
   }
-  fetchJobsRunning_ = 0;
   Log(LogLevel::Okay, kLogGEN, "MetadataStore: RemoteMetadataFetcher job ended");
 }
 

@@ -9,6 +9,7 @@
 #include <limits>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -715,6 +716,19 @@ TEST_F(MetadataStoreTest, RepeatedRequestsMergeIntoOneLookup) {
   EXPECT_EQ(jobs.size(), timers);
   EXPECT_EQ(store.waitQueue().at(27).callsDone, 0);
   EXPECT_EQ(store.waitQueue().at(27).maxCalls, 3);
+}
+
+TEST_F(MetadataStoreTest, ALookupThatThrowsDoesNotStopLaterFetchJobs) {
+  answers[30] = {Answer(R::OK)};
+  store.RequestMetadataFetch(30, false);
+  duringLookup = [] { throw std::runtime_error("future error"); };
+  EXPECT_THROW(AdvanceTo(0), std::runtime_error);  // the scheduler catches and logs it
+  EXPECT_FALSE(store.fetchJobRunning());
+
+  store.RequestMetadataFetch(30, false);
+  ASSERT_EQ(jobs.size(), 1u);
+  AdvanceTo(0);
+  EXPECT_EQ(store.FindRecord(30)->metadata.state, S::found);
 }
 
 TEST_F(MetadataStoreTest, AWaitTimerWithoutItsGameWarnsAndDoesNothing) {
