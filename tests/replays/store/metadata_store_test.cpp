@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -165,20 +166,30 @@ TEST_F(MetadataStoreTest, LostRuleBoundaries) {
       {"NaN minutes count as zero", std::nan(""), kEnd, S::lost},
       {"the largest game end is in the future", 30.0, -1, S::retryDownload},
   };
+  // Each case as a retryDownload record recomputed, and as a lookup answered
+  // not-found on its last call.
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    store.SetLostMinutes(c.lostMinutes);
-    ReplayRecord& record = store.GetOrCreateRecord(2);
-    record.metadata.state = S::retryDownload;
-    record.gameEnd = static_cast<uint64_t>(c.gameEndMs);
-    capture.clear();
-    store.UpdateMetadataState(record, false, false);
-    EXPECT_EQ(record.metadata.state, c.after);
-    const std::vector<std::string> expected = {
-        c.after == S::lost
-            ? Detail("MetadataStore: update Replay '2', state->Lost")
-            : Detail("MetadataStore: Replay '2' ended at time " + std::to_string(record.gameEnd))};
-    EXPECT_EQ(TakeLines(), expected);
+    for (const bool answered : {false, true}) {
+      SCOPED_TRACE(c.name + (answered ? ", answered not found" : ""));
+      store.SetLostMinutes(c.lostMinutes);
+      ReplayRecord& record = store.GetOrCreateRecord(2);
+      record.metadata.state = answered ? S::checking : S::retryDownload;
+      record.serverStatus = answered ? std::optional(R::NOT_FOUND) : std::nullopt;
+      record.gameEnd = static_cast<uint64_t>(c.gameEndMs);
+      capture.clear();
+      store.UpdateMetadataState(record, false, false);
+      EXPECT_EQ(record.metadata.state, c.after);
+      std::vector<std::string> expected;
+      if (answered) {
+        expected.push_back(
+            Detail("MetadataStore: Update metadata state of game '2', state->notFound"));
+      }
+      expected.push_back(c.after == S::lost
+                             ? Detail("MetadataStore: update Replay '2', state->Lost")
+                             : Detail("MetadataStore: Replay '2' ended at time " +
+                                      std::to_string(record.gameEnd)));
+      EXPECT_EQ(TakeLines(), expected);
+    }
   }
 }
 
@@ -195,7 +206,7 @@ TEST_F(MetadataStoreTest, VerdictsAreReversible) {
   store.SetTrecPathForGame(11, "/r/11.trec", "10.5.1.2");
   EXPECT_EQ(store.FindRecord(11)->metadata.state, S::incompatible);
 
-  // Unsupported by game type, then created again without a queue.
+  // Unsupported by game type, then its queue becomes unknown.
   store.SetTrecPathForGame(12, "/r/12.trec", "");
   ReplayRecord& unsupported = *store.FindRecord(12);
   unsupported.gameType = "TUTORIAL_GAME";
