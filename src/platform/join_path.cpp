@@ -7,7 +7,9 @@ namespace Zorv::Platform {
 
 namespace {
 
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+bool IsSeparator(char c) {
+  return c == '/' || c == '\\';
+}
 
 bool IsAbsolute(std::string_view part) {
   return IsSeparator(part[0]) || (part.size() > 1 && part[1] == ':');

@@ -23,24 +23,28 @@ TEST(JoinPath, FollowsItsRulesPartByPart) {
   const std::string folder247(247, 'f');
   const std::string folder246(246, 'f');
   const JoinCase cases[] = {
-      {{"C:/Users/x/Documents", "Vellmoor", "Replays"}, 260, "C:/Users/x/Documents/Vellmoor/Replays"},
-      {{"C:\\Users\\x\\Documents", "Vellmoor", "Replays"}, 260, "C:/Users/x/Documents/Vellmoor/Replays"},
-      {{"/home/a", "", "b"}, 260, "/home/a/b"},                 // empty part skipped
-      {{"/home/a/", "b"}, 260, "/home/a/b"},                    // no doubled separator
-      {{"C:\\a\\", "b"}, 260, "C:/a/b"},                        // nor after a backslash
-      {{"/home/a", "/etc", "b"}, 260, "/etc/b"},                // absolute part restarts
+      {{"C:/Users/x/Documents", "Vellmoor", "Replays"},
+       260,
+       "C:/Users/x/Documents/Vellmoor/Replays"},
+      {{"C:\\Users\\x\\Documents", "Vellmoor", "Replays"},
+       260,
+       "C:/Users/x/Documents/Vellmoor/Replays"},
+      {{"/home/a", "", "b"}, 260, "/home/a/b"},                   // empty part skipped
+      {{"/home/a/", "b"}, 260, "/home/a/b"},                      // no doubled separator
+      {{"C:\\a\\", "b"}, 260, "C:/a/b"},                          // nor after a backslash
+      {{"/home/a", "/etc", "b"}, 260, "/etc/b"},                  // absolute part restarts
       {{"/home/a", "\\\\server\\share"}, 260, "//server/share"},  // so does a backslash one
-      {{"/home/a", "D:x.trec"}, 260, "D:x.trec"},               // and a drive letter
-      {{"a", "..\\..\\x.trec"}, 260, "a/../../x.trec"},         // relative parts are kept
+      {{"/home/a", "D:x.trec"}, 260, "D:x.trec"},                 // and a drive letter
+      {{"a", "..\\..\\x.trec"}, 260, "a/../../x.trec"},           // relative parts are kept
       {{}, 260, ""},
       {{"", ""}, 1, ""},
-      {{"abc"}, 4, "abc"},   // part shorter than the room: fits with its NUL
+      {{"abc"}, 4, "abc"},  // part shorter than the room: fits with its NUL
       {{"abcd"}, 4, std::nullopt},
       {{"ab", "c"}, 5, "ab/c"},
       {{"ab", "cd"}, 5, std::nullopt},
       {{"abc", "d"}, 5, std::nullopt},  // one character of room: no separator, and no fit
       {{folder246, "Vellmoor.exe"}, 260, folder246 + "/Vellmoor.exe"},  // 259 characters
-      {{folder247, "Vellmoor.exe"}, 260, std::nullopt},                   // 260 characters
+      {{folder247, "Vellmoor.exe"}, 260, std::nullopt},                 // 260 characters
       {{"x"}, 0, std::nullopt},
   };
   for (const JoinCase& c : cases) {

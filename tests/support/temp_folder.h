@@ -19,7 +19,8 @@ class TempFolder {
  public:
   explicit TempFolder(const std::string& stem = "pex") {
     std::string pattern = testing::TempDir() + stem + ".XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed: " + pattern);
+    if (::mkdtemp(pattern.data()) == nullptr)
+      throw std::runtime_error("mkdtemp failed: " + pattern);
     path_ = pattern;
   }
   ~TempFolder() {

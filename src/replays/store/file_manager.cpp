@@ -1,0 +1,139 @@
+#include "replays/store/file_manager.h"
+
+#include <filesystem>
+#include <limits>
+#include <system_error>
+#include <vector>
+
+#include "framework/module/api_registry.h"
+#include "logging/log.h"
+#include "platform/file_system.h"
+#include "replays/store/metadata_store.h"
+#include "replays/store/trec_file.h"
+#include "replays/store/trec_metadata.h"
+
+namespace Zorv::Client::Replays {
+namespace {
+
+constexpr std::string_view kTrecExtension = ".trec";
+
+bool EndsWithExtensionIgnoringCase(std::string_view text) {
+  if (text.size() < kTrecExtension.size()) return false;
+  const std::string_view tail = text.substr(text.size() - kTrecExtension.size());
+  for (size_t i = 0; i < tail.size(); ++i) {
+    const char c =
+        tail[i] >= 'A' && tail[i] <= 'Z' ? static_cast<char>(tail[i] - 'A' + 'a') : tail[i];
+    if (c != kTrecExtension[i]) return false;
+  }
+  return true;
+}
+
+// strtoull over a run of decimal digits: too large a number reads as the largest value.
+uint64_t ParseDecimal(std::string_view digits) {
+  constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+  uint64_t value = 0;
+  for (char c : digits) {
+    const auto digit = static_cast<uint64_t>(c - '0');
+    if (value > (kMax - digit) / 10) return kMax;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+std::string_view FileNameOf(std::string_view path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+FileManager::FileManager(ApiRegistry& registry, std::shared_ptr<MetadataStore> store)
+    : registry_(registry), store_(std::move(store)) {}
+
+void FileManager::ScanAll() {
+  scannedOnce_ = true;
+  Log(LogLevel::Okay, kLogGEN, "FileManager: scanning for trec files");
+  ListTrecFiles();
+  std::vector<char> buffer(kTrecReadBufferSize, '\0');
+  for (const TrecFileEntry& entry : entries_) {
+    CacheMetadataFromFile(buffer, entry.gameId, entry.path);
+  }
+}
+
+void FileManager::ListTrecFiles() {
+  entries_.clear();
+  if (!Platform::IsDirectory(folder_)) return;
+  std::error_code error;
+  std::filesystem::directory_iterator it(folder_, error);
+  for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+    std::string path = it->path().string();
+    if (!path.ends_with(kTrecExtension)) continue;
+    std::error_code typeError;
+    if (!it->is_regular_file(typeError)) continue;
+    if (auto parsed = ParseTrecFileName(FileNameOf(path))) {
+      entries_.push_back(TrecFileEntry{std::move(path), parsed->second});
+    }
+  }
+}
+
+std::optional<std::pair<std::string, uint64_t>> FileManager::ParseTrecFileName(
+    std::string_view name) {
+  // "^([^-]+)-(\d+)\.trec$", ignoring case: the first hyphen ends the platform id.
+  const size_t hyphen = name.find('-');
+  const bool shaped = [&] {
+    if (hyphen == 0 || hyphen == std::string_view::npos) return false;
+    if (!EndsWithExtensionIgnoringCase(name)) return false;
+    const size_t digitsEnd = name.size() - kTrecExtension.size();
+    if (digitsEnd <= hyphen + 1) return false;
+    for (size_t i = hyphen + 1; i < digitsEnd; ++i) {
+      if (name[i] < '0' || name[i] > '9') return false;
+    }
+    return true;
+  }();
+  const std::string shown(name);
+  if (!shaped) {
+    Log(LogLevel::Warn, kLogDBG,
+        "FileManager: failed to extract platform and gameId from trec '%s'", shown.c_str());
+    return std::nullopt;
+  }
+  const uint64_t gameId =
+      ParseDecimal(name.substr(hyphen + 1, name.size() - kTrecExtension.size() - hyphen - 1));
+  if (gameId == 0 || gameId == std::numeric_limits<uint64_t>::max()) {
+    Log(LogLevel::Warn, kLogDBG, "FileManager: ignoring trec with invalid game ID '%s'",
+        shown.c_str());
+    return std::nullopt;
+  }
+  return std::make_pair(std::string(name.substr(0, hyphen)), gameId);
+}
+
+void FileManager::CacheMetadataFromFile(std::span<char> readBuffer, uint64_t gameId,
+                                        const std::string& path) {
+  const std::optional<Api::TrecFileMetadata> metadata =
+      ParseTrecMetadata(path, ReadMetadataText(path, readBuffer));
+  const auto id = static_cast<unsigned long long>(gameId);
+  if (!metadata) {
+    Log(LogLevel::Warn, kLogDBG,
+        "FileManager: reading metadata from trec for game '%llu' at path '%s' failed", id,
+        path.c_str());
+    return;
+  }
+  Log(LogLevel::Okay, kLogDBG | kLogXTR,
+      "FileManager: reading metadata from trec game '%llu' at path '%s' succeeded", id,
+      path.c_str());
+  Log(LogLevel::Okay, kLogDBG | kLogXTR,
+      "FileManager: caching metadata for Replay gameId '%llu', gameVersion '%s', trecPath '%s'", id,
+      metadata->gameVersion.c_str(), path.c_str());
+  store_->SetTrecPathForGame(gameId, path, metadata->gameVersion);
+}
+
+std::string FileManager::ReadMetadataText(const std::string& path,
+                                          std::span<char> readBuffer) const {
+  return Replays::ReadMetadataText(path, readBuffer);
+}
+
+std::optional<Api::TrecFileMetadata> FileManager::ParseTrecMetadata(std::string_view path,
+                                                                    std::string_view text) const {
+  return Replays::ParseTrecMetadata(registry_.types(), path, text);
+}
+
+}  // namespace Zorv::Client::Replays
