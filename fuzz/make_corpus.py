@@ -250,6 +250,29 @@ TREC_FILE = {
 }
 
 
+DOWNLOAD_NAME = {
+    "plain": "https://cdn.example/a/b/NA1-4012345678.trec?sig=1#x",
+    "no_query": "https://cdn.example/NA1-42.trec",
+    "fragment_with_slash": "https://cdn.example/a/x.trec#frag/ment",
+    "slash_in_query": "https://cdn.example/a/?next=/b/x.trec",
+    "trailing_slash": "https://cdn.example/a/b/",
+    "double_slash": "https://cdn.example/a/b//",
+    "no_slash": "NA1-42.trec",
+    "empty": "",
+    "dot": "https://h/a/.",
+    "dot_dot": "https://h/a/..?x",
+    "backslashes": "https://h/a/..\\..\\x.trec",
+    "drive_relative": "https://h/a/C:x.trec",
+    "encoded_dots": "https://h/a/%2e%2e%2fx.trec",
+    "control": "https://h/a/x\x01y.trec",
+    "line_break_in_name": "https://h/a/x\ny.trec?q",
+    "line_break_in_query": "https://h/a/x.trec?q\nr",
+    "nul": b"https://h/a/x\x00y.trec",
+    "utf8": "https://h/a/\u00e9t\u00e9.trec",
+    "long": "https://h/" + "a/" * 100 + "x" * 300 + ".trec",
+}
+
+
 def write(folder, seeds):
     folder.mkdir(parents=True, exist_ok=True)
     for name, data in seeds.items():
@@ -268,6 +291,7 @@ def main():
         "format": FORMAT,
         "invoke": INVOKE,
         "trec_file": TREC_FILE,
+        "download_name": DOWNLOAD_NAME,
     }
     for target, seeds in targets.items():
         shutil.rmtree(out / target, ignore_errors=True)
