@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
