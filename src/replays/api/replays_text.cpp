@@ -2,11 +2,48 @@
 
 #include <locale>
 #include <ostream>
-#include <sstream>
+#include <streambuf>
 
 namespace Zorv::Client::Replays {
 
 namespace {
+
+// Appends everything written to a string of the caller's. A std::ostringstream
+// would grow its string inside the C++ runtime library, with the runtime's
+// operator new, and a module built with its own operator delete (module_heap)
+// would then free it with the other one: harmless over plain malloc, an
+// allocation mismatch that stops the process under AddressSanitizer. Writing
+// through this buffer keeps every allocation of the text on the caller's side.
+class StringOutput final : public std::streambuf {
+ public:
+  explicit StringOutput(std::string& text) : text_(text) {}
+
+ protected:
+  int_type overflow(int_type character) override {
+    if (!traits_type::eq_int_type(character, traits_type::eof())) {
+      text_.push_back(traits_type::to_char_type(character));
+    }
+    return traits_type::not_eof(character);
+  }
+  std::streamsize xsputn(const char* characters, std::streamsize count) override {
+    text_.append(characters, static_cast<size_t>(count));
+    return count;
+  }
+
+ private:
+  std::string& text_;
+};
+
+// The text of `value` as a classic-locale stream writes it.
+template <typename T>
+std::string StreamText(const T& value) {
+  std::string text;
+  StringOutput buffer(text);
+  std::ostream out(&buffer);
+  out.imbue(std::locale::classic());
+  out << value;
+  return text;
+}
 
 const char* Flag(bool value) {
   return value ? "true" : "false";
@@ -15,10 +52,7 @@ const char* Flag(bool value) {
 // The double in a stream's default floating format, whatever the caller's
 // stream has been set to.
 std::string DefaultFloat(double value) {
-  std::ostringstream text;
-  text.imbue(std::locale::classic());
-  text << value;
-  return std::move(text).str();
+  return StreamText(value);
 }
 
 }  // namespace
@@ -100,10 +134,7 @@ std::ostream& operator<<(std::ostream& out, ReplayResponseStatus status) {
 
 template <typename T>
 std::string ToText(const T& value) {
-  std::ostringstream text;
-  text.imbue(std::locale::classic());
-  text << value;
-  return std::move(text).str();
+  return StreamText(value);
 }
 
 template std::string ToText(const Api::ReplaysConfiguration&);
