@@ -273,6 +273,72 @@ DOWNLOAD_NAME = {
 }
 
 
+def pe(plus=False, patches=(), cut=None):
+    """An executable with a version resource, laid out as the tests' PE writer
+    lays it out: headers, .text, then .rsrc with an icon subtree, the version
+    subtree (type 16, name 1, language 0x409), the icon bytes and the
+    VS_VERSION_INFO block. Each patch is (offset, bytes)."""
+    out = bytearray(0x400)
+    out[0:2] = b"MZ"
+    out[0x3C:0x40] = struct.pack("<I", 0x80)
+    opt = 0x98
+    count_at = 108 if plus else 92
+    out[0x80:0x98] = b"PE\0\0" + struct.pack("<HHIIIHH", 0x8664 if plus else 0x14C, 2, 0, 0, 0,
+                                               240 if plus else 224, 0x22 if plus else 0x102)
+    out[opt:opt + 2] = struct.pack("<H", 0x20B if plus else 0x10B)
+    out[opt + count_at:opt + count_at + 4] = struct.pack("<I", 16)
+    table = opt + (240 if plus else 224)
+
+    def key(text):
+        return (text + "\0").encode("utf-16-le")
+
+    fixed = struct.pack("<13I", 0xFEEF04BD, 0x10000, 10 << 16 | 3, 311 << 16 | 3581, 11 << 16, 1,
+                        0x3F, 0, 0x40004, 1, 0, 0, 0)
+    translation = struct.pack("<HHH", 36, 4, 0) + key("Translation") + b"\0\0" + struct.pack("<I", 0x04B00409)
+    var = struct.pack("<HHH", 68, 0, 1) + key("VarFileInfo") + b"\0\0" + translation
+    block = struct.pack("<HHH", 40 + 52 + len(var), 52, 0) + key("VS_VERSION_INFO") + b"\0\0" + fixed + var
+
+    def directory(*entries):
+        return struct.pack("<IIHHHH", 0, 0, 0, 0, 0, len(entries)) + b"".join(
+            struct.pack("<II", name, target) for name, target in entries)
+
+    sub = 0x80000000
+    rsrc = (directory((3, sub | 0x20), (16, sub | 0x60)) + directory((1, sub | 0x38))
+            + directory((0x409, 0x50)) + struct.pack("<IIII", 0x20A0, 16, 0, 0)
+            + directory((1, sub | 0x78)) + directory((0x409, 0x90))
+            + struct.pack("<IIII", 0x20B0, len(block), 0, 0) + b"\0" * 16 + block)
+    size = len(rsrc)
+    raw = (size + 0x1FF) & ~0x1FF
+    out[opt + count_at + 20:opt + count_at + 28] = struct.pack("<II", 0x2000, size)
+    out[table:table + 80] = (b".text\0\0\0" + struct.pack("<IIIIIIHHI", 0x10, 0x1000, 0x200, 0x200,
+                                                            0, 0, 0, 0, 0x60000020)
+                             + b".rsrc\0\0\0" + struct.pack("<IIIIIIHHI", size, 0x2000, raw, 0x400,
+                                                              0, 0, 0, 0, 0x40000040))
+    out += rsrc + b"\0" * (raw - size)
+    for offset, data in patches:
+        out[offset:offset + len(data)] = data
+    return bytes(out[:cut])
+
+
+RSRC = 0x400
+PE_VERSION = {
+    "pe32": pe(),
+    "pe32_plus": pe(plus=True),
+    "truncated_in_block": pe(cut=RSRC + 0xB0 + 60),
+    "pe_offset_past_end": pe(patches=[(0x3C, b"\xf0\xff\xff\xff")]),
+    "huge_section_count": pe(patches=[(0x86, b"\xff\xff")]),
+    "huge_entry_count": pe(patches=[(RSRC + 12, b"\xff\xff\xff\xff")]),
+    "type_points_at_root": pe(patches=[(RSRC + 28, struct.pack("<I", 0x80000000))]),
+    "name_points_at_itself": pe(patches=[(RSRC + 0x60 + 20, struct.pack("<I", 0x80000060))]),
+    "name_points_at_root": pe(patches=[(RSRC + 20, struct.pack("<I", 0x50)),
+                                       (RSRC + 0x60 + 20, struct.pack("<I", 0x80000000))]),
+    "data_size_past_end": pe(patches=[(RSRC + 0x90 + 4, b"\xf0\xff\xff\xff")]),
+    "short_fixed_info": pe(patches=[(RSRC + 0x90 + 4, struct.pack("<I", 60)),
+                                    (RSRC + 0xB0, struct.pack("<HH", 60, 20))]),
+    "value_past_block": pe(patches=[(RSRC + 0xB2, b"\x00\x04")]),
+}
+
+
 def write(folder, seeds):
     folder.mkdir(parents=True, exist_ok=True)
     for name, data in seeds.items():
@@ -292,6 +358,7 @@ def main():
         "invoke": INVOKE,
         "trec_file": TREC_FILE,
         "download_name": DOWNLOAD_NAME,
+        "pe_version": PE_VERSION,
     }
     for target, seeds in targets.items():
         shutil.rmtree(out / target, ignore_errors=True)
