@@ -1,5 +1,7 @@
 #include "replays/store/file_manager.h"
 
+#include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <limits>
 #include <system_error>
@@ -90,17 +92,18 @@ std::optional<std::pair<std::string, uint64_t>> FileManager::ParseTrecFileName(
     }
     return true;
   }();
-  const std::string shown(name);
+  const int shownLength = static_cast<int>(std::min<size_t>(name.size(), INT_MAX));
+  const char* shown = name.empty() ? "" : name.data();
   if (!shaped) {
     Log(LogLevel::Warn, kLogDBG,
-        "FileManager: failed to extract platform and gameId from trec '%s'", shown.c_str());
+        "FileManager: failed to extract platform and gameId from trec '%.*s'", shownLength, shown);
     return std::nullopt;
   }
   const uint64_t gameId =
       ParseDecimal(name.substr(hyphen + 1, name.size() - kTrecExtension.size() - hyphen - 1));
   if (gameId == 0 || gameId == std::numeric_limits<uint64_t>::max()) {
-    Log(LogLevel::Warn, kLogDBG, "FileManager: ignoring trec with invalid game ID '%s'",
-        shown.c_str());
+    Log(LogLevel::Warn, kLogDBG, "FileManager: ignoring trec with invalid game ID '%.*s'",
+        shownLength, shown);
     return std::nullopt;
   }
   return std::make_pair(std::string(name.substr(0, hyphen)), gameId);
@@ -108,8 +111,11 @@ std::optional<std::pair<std::string, uint64_t>> FileManager::ParseTrecFileName(
 
 void FileManager::CacheMetadataFromFile(std::span<char> readBuffer, uint64_t gameId,
                                         const std::string& path) {
+  // A file that cannot be read has had its one WARN line; only a block that
+  // was read, empty or not, goes to the parser (which names an empty one).
+  std::optional<std::string> text = ReadMetadataBlock(path, readBuffer);
   const std::optional<Api::TrecFileMetadata> metadata =
-      ParseTrecMetadata(path, ReadMetadataText(path, readBuffer));
+      text ? ParseTrecMetadata(path, *text) : std::nullopt;
   const auto id = static_cast<unsigned long long>(gameId);
   if (!metadata) {
     Log(LogLevel::Warn, kLogDBG,
