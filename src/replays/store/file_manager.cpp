@@ -1,10 +1,12 @@
 #include "replays/store/file_manager.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <climits>
-#include <filesystem>
 #include <limits>
-#include <system_error>
+#include <memory>
 #include <vector>
 
 #include "framework/module/api_registry.h"
@@ -47,6 +49,14 @@ std::string_view FileNameOf(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+// A link is followed; a file system that does not give the type costs a stat.
+bool IsRegularFile(const dirent& entry, const std::string& path) {
+  if (entry.d_type == DT_REG) return true;
+  if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) return false;
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
 }  // namespace
 
 FileManager::FileManager(ApiRegistry& registry, std::shared_ptr<MetadataStore> store)
@@ -65,15 +75,21 @@ void FileManager::ScanAll() {
 void FileManager::ListTrecFiles() {
   entries_.clear();
   if (!Platform::IsDirectory(folder_)) return;
-  std::error_code error;
-  std::filesystem::directory_iterator it(folder_, error);
-  for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
-    std::string path = it->path().string();
-    if (!path.ends_with(kTrecExtension)) continue;
-    std::error_code typeError;
-    if (!it->is_regular_file(typeError)) continue;
-    if (auto parsed = ParseTrecFileName(FileNameOf(path))) {
-      entries_.push_back(TrecFileEntry{std::move(path), parsed->second});
+  // readdir rather than std::filesystem: the entry's type comes with its
+  // name, and no path object is built for files that are not replays.
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder_.c_str()), &::closedir);
+  if (!dir) return;
+  std::string path = folder_;
+  if (!path.ends_with('/')) path.push_back('/');
+  const size_t prefixLength = path.size();
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string_view name = entry->d_name;
+    if (!name.ends_with(kTrecExtension)) continue;
+    path.resize(prefixLength);
+    path.append(name);
+    if (!IsRegularFile(*entry, path)) continue;
+    if (auto parsed = ParseTrecFileName(FileNameOf(name))) {
+      entries_.push_back(TrecFileEntry{path, parsed->second});
     }
   }
 }
