@@ -1,8 +1,12 @@
 #include "replays/store/file_manager.h"
 
-#include <filesystem>
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <climits>
 #include <limits>
-#include <system_error>
+#include <memory>
 #include <vector>
 
 #include "framework/module/api_registry.h"
@@ -45,6 +49,14 @@ std::string_view FileNameOf(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+// A link is followed; a file system that does not give the type costs a stat.
+bool IsRegularFile(const dirent& entry, const std::string& path) {
+  if (entry.d_type == DT_REG) return true;
+  if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) return false;
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
 }  // namespace
 
 FileManager::FileManager(ApiRegistry& registry, std::shared_ptr<MetadataStore> store)
@@ -63,15 +75,21 @@ void FileManager::ScanAll() {
 void FileManager::ListTrecFiles() {
   entries_.clear();
   if (!Platform::IsDirectory(folder_)) return;
-  std::error_code error;
-  std::filesystem::directory_iterator it(folder_, error);
-  for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
-    std::string path = it->path().string();
-    if (!path.ends_with(kTrecExtension)) continue;
-    std::error_code typeError;
-    if (!it->is_regular_file(typeError)) continue;
-    if (auto parsed = ParseTrecFileName(FileNameOf(path))) {
-      entries_.push_back(TrecFileEntry{std::move(path), parsed->second});
+  // readdir rather than std::filesystem: the entry's type comes with its
+  // name, and no path object is built for files that are not replays.
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder_.c_str()), &::closedir);
+  if (!dir) return;
+  std::string path = folder_;
+  if (!path.ends_with('/')) path.push_back('/');
+  const size_t prefixLength = path.size();
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string_view name = entry->d_name;
+    if (!name.ends_with(kTrecExtension)) continue;
+    path.resize(prefixLength);
+    path.append(name);
+    if (!IsRegularFile(*entry, path)) continue;
+    if (auto parsed = ParseTrecFileName(FileNameOf(name))) {
+      entries_.push_back(TrecFileEntry{path, parsed->second});
     }
   }
 }
@@ -90,17 +108,18 @@ std::optional<std::pair<std::string, uint64_t>> FileManager::ParseTrecFileName(
     }
     return true;
   }();
-  const std::string shown(name);
+  const int shownLength = static_cast<int>(std::min<size_t>(name.size(), INT_MAX));
+  const char* shown = name.empty() ? "" : name.data();
   if (!shaped) {
     Log(LogLevel::Warn, kLogDBG,
-        "FileManager: failed to extract platform and gameId from trec '%s'", shown.c_str());
+        "FileManager: failed to extract platform and gameId from trec '%.*s'", shownLength, shown);
     return std::nullopt;
   }
   const uint64_t gameId =
       ParseDecimal(name.substr(hyphen + 1, name.size() - kTrecExtension.size() - hyphen - 1));
   if (gameId == 0 || gameId == std::numeric_limits<uint64_t>::max()) {
-    Log(LogLevel::Warn, kLogDBG, "FileManager: ignoring trec with invalid game ID '%s'",
-        shown.c_str());
+    Log(LogLevel::Warn, kLogDBG, "FileManager: ignoring trec with invalid game ID '%.*s'",
+        shownLength, shown);
     return std::nullopt;
   }
   return std::make_pair(std::string(name.substr(0, hyphen)), gameId);
@@ -108,8 +127,11 @@ std::optional<std::pair<std::string, uint64_t>> FileManager::ParseTrecFileName(
 
 void FileManager::CacheMetadataFromFile(std::span<char> readBuffer, uint64_t gameId,
                                         const std::string& path) {
+  // A file that cannot be read has had its one WARN line; only a block that
+  // was read, empty or not, goes to the parser (which names an empty one).
+  std::optional<std::string> text = ReadMetadataBlock(path, readBuffer);
   const std::optional<Api::TrecFileMetadata> metadata =
-      ParseTrecMetadata(path, ReadMetadataText(path, readBuffer));
+      text ? ParseTrecMetadata(path, *text) : std::nullopt;
   const auto id = static_cast<unsigned long long>(gameId);
   if (!metadata) {
     Log(LogLevel::Warn, kLogDBG,

@@ -50,8 +50,11 @@ class FileManager {
   // zero-filled 32 KiB read buffer. Marks the manager as having scanned.
   void ScanAll();
   // Refills entries() with the regular files directly in the folder whose
-  // path ends in ".trec" (case-sensitive) and whose name parses. An empty or
-  // missing folder lists nothing.
+  // path ends in ".trec" (case-sensitive) and whose name parses, in the
+  // folder's own order. A symbolic link to a regular file is listed under the
+  // link's path, as the file it stands for; links to anything else, folders,
+  // FIFOs and devices are not. An empty, missing or unreadable folder lists
+  // nothing.
   void ListTrecFiles();
   // The platform id and game id of a name "<platform>-<digits>.trec" (the
   // extension in any case), or no value after a WARN line. Game ids 0 and

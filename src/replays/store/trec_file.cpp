@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <cstring>
 #include <istream>
+#include <optional>
 #include <streambuf>
+#include <utility>
 
 #include "logging/log.h"
 
@@ -110,32 +112,32 @@ bool ReadWord(std::istream& in, uint32_t& word) {
   return in.good();
 }
 
-std::string ReadOpenFile(const std::string& path, FileReadBuffer& file) {
+std::optional<std::string> ReadOpenFile(const std::string& path, FileReadBuffer& file) {
   std::istream in(&file);
   char magic[4] = {};
   in.read(magic, sizeof magic);
   if (std::memcmp(magic, kTrecMagic, sizeof magic) != 0) {
     Log(LogLevel::Warn, kLogDBG, "FileManager: saw that file '%s' is not a valid trec",
         path.c_str());
-    return {};
+    return std::nullopt;
   }
   uint32_t offset = 0;
   uint32_t length = 0;
   if (!in.seekg(kTrecMetadataOffsetPosition) || !ReadWord(in, offset)) {
     Log(LogLevel::Warn, kLogDBG, "FileManager: could not read metadata offset from trec '%s'",
         path.c_str());
-    return {};
+    return std::nullopt;
   }
   if (!ReadWord(in, length)) {
     Log(LogLevel::Warn, kLogDBG, "FileManager: could not read metadata size from trec '%s'",
         path.c_str());
-    return {};
+    return std::nullopt;
   }
   if (length > kTrecMaxMetadataLength) {
     Log(LogLevel::Warn, kLogDBG,
         "FileManager: ignoring trec '%s' with very large metadata (%u bytes)", path.c_str(),
         length);
-    return {};
+    return std::nullopt;
   }
   in.seekg(offset);
   std::string text(length, '\0');
@@ -143,26 +145,26 @@ std::string ReadOpenFile(const std::string& path, FileReadBuffer& file) {
   if (!in.good()) {
     Log(LogLevel::Warn, kLogDBG, "FileManager: could not read metadata from trec '%s'",
         path.c_str());
-    return {};
+    return std::nullopt;
   }
   return text;
 }
 
 }  // namespace
 
-std::string ReadMetadataText(const std::string& path, std::span<char> readBuffer) {
+std::optional<std::string> ReadMetadataBlock(const std::string& path, std::span<char> readBuffer) {
   // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; only
   // regular files are read, and for them the flag changes nothing.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     Log(LogLevel::Warn, kLogDBG, "FileManager: failed to open trec: '%s'", path.c_str());
-    return {};
+    return std::nullopt;
   }
   FileCloser closer{fd};
   struct stat status {};
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
     Log(LogLevel::Warn, kLogDBG, "FileManager: failed to open trec: '%s'", path.c_str());
-    return {};
+    return std::nullopt;
   }
   try {
     FileReadBuffer file(fd, readBuffer);
@@ -170,8 +172,13 @@ std::string ReadMetadataText(const std::string& path, std::span<char> readBuffer
   } catch (...) {
     Log(LogLevel::Warn, kLogDBG, "FileManager: encountered unexpected exception reading trec '%s'",
         path.c_str());
-    return {};
+    return std::nullopt;
   }
+}
+
+std::string ReadMetadataText(const std::string& path, std::span<char> readBuffer) {
+  std::optional<std::string> block = ReadMetadataBlock(path, readBuffer);
+  return block ? std::move(*block) : std::string();
 }
 
 }  // namespace Zorv::Client::Replays

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -38,5 +39,9 @@ inline constexpr size_t kTrecReadBufferSize = 32768;
 // never waits, so a FIFO or a device named like a replay is refused as a
 // file that cannot be opened. The file is closed before the call returns.
 std::string ReadMetadataText(const std::string& path, std::span<char> readBuffer);
+
+// ReadMetadataText for callers that must tell a file whose metadata cannot be
+// read (no value, after the WARN line) from one whose block is empty ("").
+std::optional<std::string> ReadMetadataBlock(const std::string& path, std::span<char> readBuffer);
 
 }  // namespace Zorv::Client::Replays
