@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -290,6 +291,33 @@ TEST_F(ReplaysMetadataTest, ADownloadLooksTheGameUpOnTheServer) {
   EXPECT_TRUE(Messages(1, logged).empty());
   EXPECT_EQ(DownloadMetrics(),
             (std::vector<std::string>{"click", "metadata-request", "metadata-response-ok ok"}));
+  for (const CallRequest& call : host.Resources().Calls()) {
+    const BindingProperty& fields = call.arguments.at(0);
+    if (fields.find("step").asString() != "click") continue;
+    EXPECT_EQ(fields.find("graceful").asString(), "false");
+    EXPECT_EQ(fields.find("componentType").asString(), "match-history");
+  }
+}
+
+TEST_F(ReplaysMetadataTest, AGracefulDownloadLooksTheGameUpFourSecondsLater) {
+  host.ServiceProxy().Answer(
+      "replays.retrieval", "getMultipleMetadata",
+      ServiceAnswer::Payload(R"({"metadataResponses":[{"gameId":9,"status":"OK"}]})"));
+  const size_t logged = host.Logs().size();
+  ASSERT_TRUE(Post("/pex-replays/v1/trecs/9/download/graceful", R"({"componentType":"eog"})").ok);
+  EXPECT_EQ(Messages(0, logged).at(0),
+            "Plugin handling Replay '9' player action, DOWNLOAD GRACEFUL, componentType=eog");
+  const CallRequest& click = host.Resources().Calls().back();
+  EXPECT_EQ(click.arguments.at(0).find("step").asString(), "click");
+  EXPECT_EQ(click.arguments.at(0).find("graceful").asString(), "true");
+  EXPECT_EQ(click.arguments.at(0).find("componentType").asString(), "eog");
+
+  host.Advance(std::chrono::milliseconds(3999));
+  EXPECT_TRUE(host.ServiceProxy().Requests().empty());
+  EXPECT_EQ(StateOf("9"), "checking");
+  host.Advance(std::chrono::milliseconds(1));
+  EXPECT_EQ(host.ServiceProxy().Requests().size(), 1u);
+  EXPECT_EQ(StateOf("9"), "found");
 }
 
 TEST_F(ReplaysMetadataTest, LookupOutcomesDecideTheRecordsState) {
