@@ -1,19 +1,102 @@
 // ReplaysPlugin: the one module of the replays plug-in. The host loads it
 // through load_pex_replays (entry.cpp); RegisterApi declares its types and
-// endpoints, Start brings up its submodules and subscriptions.
+// its ten endpoints, Start brings up its submodules.
+//
+// It owns the replay submodules and the current ReplaysConfiguration, and
+// every endpoint handler, resource handler and submodule callback of the
+// plug-in runs on it, one at a time (the host never overlaps the module's
+// callbacks), so no field is locked.
+//
+// REQUIRES: Start has run before any endpoint handler or callback: the
+// handlers use the metrics, the MetadataStore and the FileManager unchecked.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "framework/module/app_module.h"
+#include "replays/api/lcds_types.h"
+#include "replays/api/replays_api_registration.h"
+#include "replays/api/replays_types.h"
+#include "replays/metrics/replay_metrics.h"
+#include "replays/store/file_manager.h"
+#include "replays/store/metadata_store.h"
 
 namespace Zorv::Client::Replays {
+
+inline constexpr char kMetadataEventPrefix[] = "/pex-replays/v1/metadata/";
 
 class ReplaysPlugin : public AppModule {
  public:
   ReplaysPlugin();
+  // Releases the fields in reverse order: the configuration texts, the
+  // metrics, the store reference, then the FileManager (whose own reference
+  // keeps the MetadataStore alive until then).
   ~ReplaysPlugin() override;
 
+  // The API types, then the server contract types, then the ten endpoints.
   void RegisterApi() override;
+  // Creates the metrics, the MetadataStore (bound to this object's callbacks)
+  // and the FileManager, replacing earlier ones. Always true.
   bool Start() override;
+
+  // ---- Endpoint handlers
+  // --------------------------------------------------------------------------
+  Api::ReplaysConfiguration GetConfiguration();
+  // CreateMetadata with the path values and game end 30.
+  void CreateMetadataV1(uint64_t gameId, const std::string& gameVersion,
+                        const std::string& gameType, int32_t queueId);
+  // Creates the game's record when needed, copies what the request knows
+  // ("unknown_version", an empty game type and queue -1 keep the record's
+  // values; a game end of 0 stores 30) and recomputes its state.
+  void CreateMetadata(uint64_t gameId, const Api::ReplayCreateMetadata& request);
+  // The game's public state, or a 404 failure; never creates a record.
+  MaybeType<Failure, Api::ReplayMetadata> GetMetadata(uint64_t gameId);
+  // A player's download request: a "click" metric and a server lookup (at
+  // once; graceful: three lookups, the first 4 s later).
+  void Download(uint64_t gameId, const Api::ReplayContextData& contextData);
+  void DownloadGraceful(uint64_t gameId, const Api::ReplayContextData& contextData);
+  // Reads every replay file of the folder into the MetadataStore.
+  void Scan();
+  std::string GetTrecPath();
+  std::string GetDefaultTrecPath();
+  void Watch(uint64_t gameId, const Api::ReplayContextData& contextData);
+
+  // ---- Callbacks of the submodules
+  // ---------------------------------------------------------------- Whether a replay of this game
+  // version can be played with the installed game and the server's minimum (compatibility.h).
+  bool IsCompatible(const std::string& gameVersion) const;
+  // Publishes the record's state as an Update event of
+  // "/pex-replays/v1/metadata/<gameId>".
+  void OnMetadataChanged(const Api::ReplayMetadata& metadata, bool fromServerLookup);
+  // Asks the server for one game's metadata and waits for the answer: the
+  // first answered item, or a failure (the proxy's, or code 0 "empty response").
+  FetchResult FetchRemoteMetadata(uint64_t gameId);
+
+  // ---- State ------------------------------------------------------------------------------------
+  const Api::ReplaysConfiguration& configuration() const { return configuration_; }
+  MetadataStore* metadataStore() const { return metadataStore_.get(); }
+  FileManager* fileManager() const { return fileManager_.get(); }
+  const std::vector<LcdsContractType>& lcdsTypes() const { return lcdsTypes_; }
+
+ protected:
+  // The server contract types with their class names, kept from RegisterApi.
+  std::vector<LcdsContractType> lcdsTypes_;
+
+  std::unique_ptr<FileManager> fileManager_;
+  std::shared_ptr<MetadataStore> metadataStore_;
+  // TODO(merge): std::shared_ptr<DownloaderSubmodule> downloader_; created at every login data
+  // packet.
+  // TODO(merge): std::unique_ptr<GameVersionExtractor> gameVersionExtractor_; created at every
+  // version refresh.
+  std::unique_ptr<ReplayMetrics> metrics_;
+  std::string trecPath_;                    // the current replay folder
+  std::string platformId_;                  // of the logged-in account; empty before the login data
+  std::optional<uint64_t> watchingGameId_;  // the replay whose launch this plug-in requested
+  Api::ReplaysConfiguration configuration_;
 };
 
 }  // namespace Zorv::Client::Replays
