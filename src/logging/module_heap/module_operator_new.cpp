@@ -7,8 +7,10 @@
 // is exported, and the host process keeps the C++ runtime's operators. A
 // block may still cross over (made by the runtime's operator new inside a
 // library function, freed here, or the other way round): both sides end in
-// the C library's malloc and free, so that is safe; only the counters see a
-// free without its allocation or the reverse.
+// the C library's malloc and free, so a release build survives it with only
+// the counters seeing a free without its allocation, but AddressSanitizer
+// stops on it as a mismatch. Module code therefore never lets the runtime
+// grow a string it keeps (no std::ostringstream::str(); see replays_text.cpp).
 #include <new>
 
 #include "logging/allocator.h"

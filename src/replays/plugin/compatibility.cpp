@@ -1,6 +1,6 @@
 #include "replays/plugin/compatibility.h"
 
-#include "replays/plugin/game_version_text.h"
+#include "replays/store/game_version_extractor.h"
 
 namespace Zorv::Client::Replays {
 

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "logging/log.h"
-#include "replays/plugin/plugin_text.h"
+#include "replays/api/replays_text.h"
 #include "replays/plugin/replays_plugin.h"
 
 namespace Zorv::Client::Replays {
@@ -62,7 +62,7 @@ MaybeType<Failure, Api::ReplayMetadata> ReplaysPlugin::GetMetadata(uint64_t game
       LogId(gameId));
   const Api::ReplayMetadata metadata = record->metadata;
   Log(LogLevel::Okay, kLogDBG | kLogXTR, "Plugin found local metadata for Replay '%llu': %s",
-      LogId(gameId), PluginText(metadata).c_str());
+      LogId(gameId), ToText(metadata).c_str());
   return metadata;
 }
 
@@ -83,7 +83,7 @@ std::string ReplaysPlugin::GetDefaultTrecPath() {
 void ReplaysPlugin::OnMetadataChanged(const Api::ReplayMetadata& metadata, bool fromServerLookup) {
   const std::string path = kMetadataEventPrefix + std::to_string(metadata.gameId);
   Log(LogLevel::Okay, kLogDBG | kLogXTR, "Plugin notifying about updated metadata: %s",
-      PluginText(metadata).c_str());
+      ToText(metadata).c_str());
   // A value that does not convert is traced by the framework and not sent.
   static_cast<void>(PublishResource(path, metadata, PluginResourceEventType::Update));
   if (fromServerLookup && metadata.state == Api::MetadataState::found) {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "logging/log.h"
-#include "replays/plugin/plugin_text.h"
+#include "replays/api/replays_text.h"
 #include "replays/plugin/replays_plugin.h"
 
 namespace Zorv::Client::Replays {
@@ -39,7 +39,7 @@ FetchResult ReplaysPlugin::FetchRemoteMetadata(uint64_t gameId) {
   }
   LCDS::MultipleReplayMetadataResponseItemV2 item =
       std::move(answer.value().metadataResponses.front());
-  const std::string status = PluginText(item.status);
+  const std::string status = ToText(item.status);
   Log(LogLevel::Okay, kLogGEN,
       "Plugin server response OK, LCDS retrieve metadata for game '%llu': response=%s", logId,
       status.c_str());

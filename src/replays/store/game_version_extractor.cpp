@@ -89,8 +89,8 @@ MaybeType<Failure, std::string> GameVersionExtractor::GetInstalledGameVersion() 
   return std::string(text);
 }
 
-std::optional<std::array<uint32_t, 4>> ParseGameVersion(const std::string& text) {
-  std::array<uint32_t, 4> parts{};
+std::optional<GameVersionNumbers> ParseGameVersion(const std::string& text) {
+  GameVersionNumbers parts{};
   const char* at = text.c_str();
   const char* const end = at + std::strlen(at);
   for (size_t i = 0; i < parts.size(); ++i) {

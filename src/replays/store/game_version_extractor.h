@@ -74,6 +74,7 @@ class GameVersionExtractor {
 // text ends at its first NUL. A number with a minus sign or beyond 32 bits is
 // refused. When four numbers cannot be read, logs at WARN (DBG) and answers
 // no value.
-std::optional<std::array<uint32_t, 4>> ParseGameVersion(const std::string& text);
+using GameVersionNumbers = std::array<uint32_t, 4>;
+std::optional<GameVersionNumbers> ParseGameVersion(const std::string& text);
 
 }  // namespace Zorv::Client::Replays

@@ -10,7 +10,6 @@
 
 #include "logging/log.h"
 #include "logging/logger_api.h"
-#include "replays/plugin/game_version_text.h"
 #include "replays/plugin/support_checker.h"
 #include "support/capture_log_target.h"
 
@@ -127,41 +126,6 @@ TEST_F(CompatibilityTest, ReplayVersionsAgainstInstalledAndMinimum) {
     configuration.minServerVersion = c.minimum;
     EXPECT_EQ(IsCompatible(configuration, c.replay), c.compatible);
     EXPECT_EQ(ParseWarnings(), c.warnings);
-  }
-}
-
-TEST_F(CompatibilityTest, VersionsParseAsFourNumbers) {
-  struct Case {
-    const char* text;
-    std::optional<GameVersionNumbers> numbers;
-  };
-  const Case cases[] = {
-      {"10.3.311.3581", GameVersionNumbers{10, 3, 311, 3581}},
-      {"10.3.311.3581 built today", GameVersionNumbers{10, 3, 311, 3581}},
-      {"10.3.311.3581.7", GameVersionNumbers{10, 3, 311, 3581}},
-      {"010.03.0.4294967295", GameVersionNumbers{10, 3, 0, 4294967295u}},
-      {" 1. 2.+3.4", GameVersionNumbers{1, 2, 3, 4}},
-      {"10.3.311", std::nullopt},
-      {"unknown_version", std::nullopt},
-      {"", std::nullopt},
-      {"1 .2.3.4", std::nullopt},
-      {"1.2.3.", std::nullopt},
-      {"1.2.3.x", std::nullopt},
-      // Out of range or negative numbers are refused instead of wrapping.
-      {"1.2.3.4294967296", std::nullopt},
-      {"1.2.3.99999999999999999999", std::nullopt},
-      {"-1.2.3.4", std::nullopt},
-      {"1.2.3.-4", std::nullopt},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    capture.clear();
-    EXPECT_EQ(ParseGameVersion(c.text), c.numbers);
-    const std::vector<std::string> expected =
-        c.numbers ? std::vector<std::string>{}
-                  : std::vector<std::string>{"Plugin could not parse full game version '" +
-                                             std::string(c.text) + "'"};
-    EXPECT_EQ(ParseWarnings(), expected);
   }
 }
 

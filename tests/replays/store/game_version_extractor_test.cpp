@@ -298,8 +298,11 @@ TEST(ParseGameVersion, ReadsFourNumbersAsScanfDoes) {
       {"10 .3.311.3581", std::nullopt},
       {"10.3.311.", std::nullopt},
       {"10..311.3581", std::nullopt},
-      {"10.3.311.-1", std::nullopt},                       // no wrapping of negative numbers
-      {"4294967296.0.0.0", std::nullopt},                  // nor of numbers beyond 32 bits
+      {"10.3.311.-1", std::nullopt},       // no wrapping of negative numbers
+      {"4294967296.0.0.0", std::nullopt},  // nor of numbers beyond 32 bits
+      {"1.2.3.99999999999999999999", std::nullopt},
+      {"-1.2.3.4", std::nullopt},
+      {"1.2.3.x", std::nullopt},
       {std::string("10.3\0.311.3581", 14), std::nullopt},  // the text ends at its NUL
   };
   const LoggerApi* api = GetLoggerApi();
