@@ -1,4 +1,4 @@
-// The player's download and watch actions.
+// The player's download actions.
 #include "logging/log.h"
 #include "replays/plugin/replays_plugin.h"
 
@@ -18,10 +18,6 @@ void ReplaysPlugin::DownloadGraceful(uint64_t gameId, const Api::ReplayContextDa
       static_cast<unsigned long long>(gameId), contextData.componentType.c_str());
   metrics_->SendDownloadClick(gameId, contextData.componentType, true);
   metadataStore_->RequestMetadataFetch(gameId, true);
-}
-
-void ReplaysPlugin::Watch(uint64_t, const Api::ReplayContextData&) {
-  // TODO(merge): the watch action (file check, launch request and its metrics).
 }
 
 }  // namespace Zorv::Client::Replays

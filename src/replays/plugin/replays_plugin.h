@@ -63,6 +63,11 @@ class ReplaysPlugin : public AppModule {
   void Scan();
   std::string GetTrecPath();
   std::string GetDefaultTrecPath();
+  // A player's watch request: a "click" metric; a game whose replay file is
+  // gone goes back to download; while a replay plays the request is refused;
+  // otherwise the game flow is asked to launch the file (with the highlights
+  // folder of the settings, when one is set) and the game becomes the watched
+  // one until the launch fails or the replay ends.
   void Watch(uint64_t gameId, const Api::ReplayContextData& contextData);
 
   // ---- Callbacks of the submodules
