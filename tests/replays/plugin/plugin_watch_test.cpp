@@ -220,6 +220,11 @@ TEST_F(PluginWatchTest, AWatchWhileAReplayPlaysIsRefused) {
 
 TEST_F(PluginWatchTest, ALaunchRequestsTheFileAndBecomesTheWatchedGame) {
   plugin.resources.SetResource(kSettingsUrl, R"({"data":{"highlights-folder-path":"C:/H"}})");
+  std::optional<uint64_t> watchedDuringLaunch;
+  plugin.resources.Handle(HOST_METHOD_POST, kLaunchUrl, [&](const CallRequest&) {
+    watchedDuringLaunch = plugin.mutableWatchingGameId();
+    return CallAnswer::Value(BindingProperty());
+  });
   const std::string path = RecordReplay(5);
   EXPECT_EQ(Watch(5),
             (Strings{
@@ -231,6 +236,7 @@ TEST_F(PluginWatchTest, ALaunchRequestsTheFileAndBecomesTheWatchedGame) {
                 "metric launchingReplay launch-ok",
                 "  OKAY| GEN| Plugin successfully launched Replay '5'",
             }));
+  EXPECT_EQ(watchedDuringLaunch, 5u) << "the game is the watched one before the launch";
   EXPECT_EQ(plugin.mutableWatchingGameId(), 5u);
   EXPECT_EQ(plugin.metadataStore()->FindRecord(5)->metadata.state, Api::MetadataState::watch);
   EXPECT_EQ(plugin.ledger->issued, plugin.ledger->released);
