@@ -4,16 +4,21 @@
 // verdicts, the watching metrics, the downloader and the version refresh.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <deque>
 #include <functional>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "binding/json_reader.h"
 #include "binding/json_writer.h"
 #include "logging/logger_api.h"
+#include "platform/file_system.h"
 #include "plugin_harness.h"
 #include "replays/api/replays_text.h"
 #include "support/capture_log_target.h"
@@ -83,15 +88,6 @@ class PluginConfigurationTest : public ::testing::Test {
     }
     return events;
   }
-  std::vector<std::string> WatchingSteps() const {
-    std::vector<std::string> steps;
-    for (const HarnessPlugin::Telemetry& event : plugin.telemetry) {
-      if (event.name != "tnk-be-pex-replays.watchingReplay") continue;
-      steps.push_back(std::string(event.fields.find("step").asString()) + " " +
-                      event.fields.find("gameId").displayText());
-    }
-    return steps;
-  }
   // Answers the patcher resource with `folder` as the game client's folder.
   void AnswerPatcher(const std::string& folder) {
     plugin.answerCall = [folder](CallResult* result, const CallRecord* call) {
@@ -148,8 +144,8 @@ TEST_F(PluginConfigurationTest, EachResourceEventChangesOnlyWhatItsRuleSays) {
        none},
       {"availability Update", none, kAvailabilityResource, kUpdate, Json(R"({"state":"Patching"})"),
        [](Config& c) { c.isPatching = true; }},
-      {"availability Patching again", [](Config& c) { c.isPatching = true; },
-       kAvailabilityResource, kUpdate, Json(R"({"state":"Patching"})"), none},
+      {"availability Patching again", [](Config& c) { c.isPatching = true; }, kAvailabilityResource,
+       kUpdate, Json(R"({"state":"Patching"})"), none},
       {"availability lower case", none, kAvailabilityResource, kUpdate,
        Json(R"({"state":"patching"})"), none},
       {"availability longer text", none, kAvailabilityResource, kUpdate,
@@ -215,7 +211,8 @@ TEST_F(PluginConfigurationTest, EachResourceEventChangesOnlyWhatItsRuleSays) {
          c.minutesUntilReplayConsideredLost = 30;
        }},
       {"dynamic config negative minutes", none, kDynamicConfigResource, kUpdate,
-       Json(R"({"MinSupportedGameServerVersion":"10.5.1.1","MinutesUntilReplayConsideredLost":-5})"),
+       Json(
+           R"({"MinSupportedGameServerVersion":"10.5.1.1","MinutesUntilReplayConsideredLost":-5})"),
        [](Config& c) { c.minServerVersion = "10.5.1.1"; }},
       {"dynamic config NaN minutes", [](Config& c) { c.minutesUntilReplayConsideredLost = 12; },
        kDynamicConfigResource, kUpdate, nanMinutes,
@@ -261,6 +258,170 @@ TEST_F(PluginConfigurationTest, EachResourceEventChangesOnlyWhatItsRuleSays) {
     }
     EXPECT_EQ(published, changed ? 1u : 0u);
   }
+}
+
+TEST_F(PluginConfigurationTest, WatchPhaseSendsWatchingStepsOnlyForTheLaunchedReplay) {
+  struct Case {
+    const char* name;
+    std::optional<uint64_t> watching;
+    std::vector<const char*> phases;
+    std::vector<std::string> steps;
+    std::optional<uint64_t> watchingAfter;
+  };
+  const Case cases[] = {
+      {"launched then ended",
+       77,
+       {"WatchStarted", "WatchInProgress", "None"},
+       {"game-launched 77", "game-terminated 77"},
+       std::nullopt},
+      {"still playing", 77, {"WatchInProgress"}, {"game-launched 77"}, 77},
+      {"not launched here", std::nullopt, {"WatchInProgress", "None"}, {}, std::nullopt},
+      {"a second end sends nothing",
+       77,
+       {"WatchInProgress", "None", "WatchInProgress", "None"},
+       {"game-launched 77", "game-terminated 77"},
+       std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HarnessPlugin fresh;
+    fresh.SetWatchingGameId(c.watching);
+    for (const char* phase : c.phases) {
+      ASSERT_TRUE(fresh.Deliver(kWatchPhaseResource, kUpdate, BindingProperty(phase)));
+    }
+    std::vector<std::string> steps;
+    for (const HarnessPlugin::Telemetry& event : fresh.telemetry) {
+      EXPECT_EQ(event.name, "tnk-be-pex-replays.watchingReplay");
+      steps.push_back(std::string(event.fields.find("step").asString()) + " " +
+                      event.fields.find("gameId").displayText());
+    }
+    EXPECT_EQ(steps, c.steps);
+    EXPECT_EQ(fresh.watchingGameId(), c.watchingAfter);
+  }
+}
+
+TEST_F(PluginConfigurationTest, ChangedLimitsReevaluateEveryRecord) {
+  // A replay of 10.5 on disk, judged against a server minimum of 10.6.
+  plugin.mutableConfiguration().minServerVersion = "10.6.0.0";
+  plugin.metadataStore()->SetTrecPathForGame(5, "/r/NA1-5.trec", "10.5.1.2");
+  ASSERT_EQ(plugin.metadataStore()->FindRecord(5)->metadata.state,
+            Api::MetadataState::incompatible);
+  plugin.events.clear();
+
+  // Deleting the namespace drops the minimum and restores 30 minutes.
+  ASSERT_TRUE(plugin.Deliver(kDynamicConfigResource, kDelete, BindingProperty()));
+
+  EXPECT_EQ(plugin.metadataStore()->FindRecord(5)->metadata.state, Api::MetadataState::watch);
+  EXPECT_TRUE(Logged("MetadataStore: Replays will be considered lost after 30.000000 minutes"));
+  EXPECT_EQ(EventsNamed("/pex-replays/v1/metadata/5"),
+            (std::vector<std::string>{R"(1 {"downloadProgress":0,"gameId":5,"state":"watch"})"}));
+  EXPECT_EQ(EventsNamed(kConfigurationEvent).size(), 1u);
+
+  // A change that touches neither version, minimum nor limit leaves the store alone.
+  const size_t limitLines = CountLogged("will be considered lost");
+  ASSERT_TRUE(
+      plugin.Deliver(kPlaymodeRestrictedResource, kUpdate, Json(R"({"isRestricted":true})")));
+  EXPECT_EQ(CountLogged("will be considered lost"), limitLines);
+}
+
+TEST_F(PluginConfigurationTest, InvalidLostMinutesAreRefusedWithAWarning) {
+  ASSERT_TRUE(plugin.Deliver(
+      kDynamicConfigResource, kUpdate,
+      Json(R"({"MinSupportedGameServerVersion":"","MinutesUntilReplayConsideredLost":-1})")));
+  EXPECT_EQ(plugin.configuration().minutesUntilReplayConsideredLost, 30.0);
+  EXPECT_EQ(plugin.metadataStore()->lostMinutes(), 30.0);
+  EXPECT_TRUE(Logged("Plugin ignoring invalid MinutesUntilReplayConsideredLost -1.000000"));
+  // Nothing changed, so nothing is logged as a change or published.
+  EXPECT_FALSE(Logged("Config change"));
+  EXPECT_TRUE(EventsNamed(kConfigurationEvent).empty());
+}
+
+TEST_F(PluginConfigurationTest, LoginDataMakesANewDownloaderEachTime) {
+  Zorv::Testing::TempFolder replays("replays");
+  ASSERT_TRUE(
+      plugin.Deliver(kSettingsResource, kUpdate,
+                     Json(R"({"data":{"replays-folder-path":")" + replays.path() + R"("}})")));
+  ASSERT_EQ(plugin.downloader(), nullptr);
+
+  ASSERT_TRUE(plugin.Deliver(kLoginDataResource, kCreate, Json(R"({"platformId":"NA1"})")));
+  DownloaderSubmodule* first = plugin.downloader();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->platformId(), "NA1");
+  EXPECT_EQ(first->trecPath(), replays.path());
+  EXPECT_TRUE(plugin.configuration().isLoggedIn);
+  EXPECT_TRUE(Logged("LoginDataPacket event received. Updated platformId to 'NA1'"));
+  // No patcher answers: the version refresh fails and says so.
+  EXPECT_TRUE(
+      Logged("Plugin failed to get installed game version (will attempt to "
+             "download/open any replay!): "));
+
+  // Without a platform id: a new downloader all the same, with an empty id.
+  ASSERT_TRUE(plugin.Deliver(kLoginDataResource, kUpdate, Json(R"({"summonerId":1})")));
+  ASSERT_NE(plugin.downloader(), nullptr);
+  EXPECT_EQ(plugin.downloader()->platformId(), "");
+  EXPECT_EQ(plugin.platformId(), "");
+  EXPECT_TRUE(plugin.configuration().isLoggedIn);
+  EXPECT_EQ(CountLogged("DownloaderSubmodule: instantiated with platform id"), 2u);
+}
+
+TEST_F(PluginConfigurationTest, OnlyAServerLookupFindingTheReplayQueuesADownload) {
+  Api::ReplayMetadata found{Api::MetadataState::found, 8, 0};
+  // Before login there is no downloader: the request is dropped.
+  plugin.OnMetadataChanged(found, true);
+  ASSERT_TRUE(plugin.Deliver(kLoginDataResource, kCreate, Json(R"({"platformId":"NA1"})")));
+  plugin.OnMetadataChanged(found, false);
+  plugin.OnMetadataChanged(Api::ReplayMetadata{Api::MetadataState::checking, 9, 0}, true);
+  EXPECT_TRUE(plugin.downloader()->downloadQueue().empty());
+
+  plugin.OnMetadataChanged(found, true);
+  EXPECT_EQ(plugin.downloader()->downloadQueue(), (std::deque<uint64_t>{8}));
+}
+
+TEST_F(PluginConfigurationTest, ScanReadsTheInstalledVersionOnlyWhenNoneIsKnown) {
+  const auto patcherCalls = [&] {
+    return std::count(plugin.calls.begin(), plugin.calls.end(), kPatcherPathsResource);
+  };
+  plugin.Scan();
+  EXPECT_EQ(patcherCalls(), 1);
+  EXPECT_TRUE(plugin.fileManager()->scannedOnce());
+
+  plugin.mutableConfiguration().gameVersion = "10.5.1.2";
+  plugin.Scan();
+  EXPECT_EQ(patcherCalls(), 1);
+}
+
+TEST_F(PluginConfigurationTest, SettingsPickTheFolderByEventKind) {
+  Zorv::Testing::TempFolder replays("replays");
+  const std::string chosen = replays.path() + "/chosen";
+  const std::string defaultFolder = ProcessDefaultTrecPath();
+  ASSERT_FALSE(defaultFolder.empty());
+  struct Step {
+    const char* name;
+    Kind kind;
+    std::string folder;  // "replays-folder-path"
+    std::string expected;
+    size_t pathEvents;  // "/pex-replays/v1/trecs/path" events so far
+  };
+  const Step steps[] = {
+      {"Create without a folder: the default", kCreate, "", defaultFolder, 1},
+      {"Update to a folder", kUpdate, chosen, chosen, 2},
+      {"Update to the same folder: nothing", kUpdate, chosen, chosen, 2},
+      {"Update with an empty folder keeps it", kUpdate, "", chosen, 2},
+      {"Delete: the default", kDelete, "", defaultFolder, 3},
+      {"Create with a folder", kCreate, chosen, chosen, 4},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    BindingProperty data;
+    data.field("data").field("replays-folder-path") = step.folder;
+    ASSERT_TRUE(plugin.Deliver(kSettingsResource, step.kind, data));
+    EXPECT_EQ(plugin.GetTrecPath(), step.expected);
+    EXPECT_EQ(plugin.fileManager()->folder(), step.expected);
+    EXPECT_EQ(EventsNamed(kTrecPathEvent).size(), step.pathEvents);
+  }
+  EXPECT_EQ(EventsNamed(kTrecPathEvent).back(), "1 \"" + chosen + "\"");
+  EXPECT_TRUE(Platform::IsDirectory(chosen));
+  EXPECT_TRUE(Logged("FileManager: trec path set to '" + chosen + "'"));
 }
 
 }  // namespace
