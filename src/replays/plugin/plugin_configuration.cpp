@@ -30,8 +30,10 @@ void ReplaysPlugin::ApplyConfigurationChange(const Api::ReplaysConfiguration& ol
   if (old.isPatching && !configuration_.isPatching) RefreshGameVersion();
 
   const Api::ReplaysConfiguration& now = configuration_;
-  const bool versionChanged =
-      !old.gameVersion.empty() && !now.gameVersion.empty() && old.gameVersion != now.gameVersion;
+  // A version read for the first time counts as a change too: records judged
+  // while the version was unknown skipped the version test, and would keep a
+  // watch verdict that the installed game cannot play.
+  const bool versionChanged = !now.gameVersion.empty() && old.gameVersion != now.gameVersion;
   const bool minimumChanged = old.minServerVersion != now.minServerVersion;
   if (versionChanged || minimumChanged ||
       old.minutesUntilReplayConsideredLost != now.minutesUntilReplayConsideredLost) {

@@ -22,6 +22,7 @@
 #include "plugin_harness.h"
 #include "replays/api/replays_text.h"
 #include "support/capture_log_target.h"
+#include "support/pe_file_writer.h"
 #include "support/temp_folder.h"
 
 namespace Zorv::Client::Replays {
@@ -422,6 +423,25 @@ TEST_F(PluginConfigurationTest, SettingsPickTheFolderByEventKind) {
   EXPECT_EQ(EventsNamed(kTrecPathEvent).back(), "1 \"" + chosen + "\"");
   EXPECT_TRUE(Platform::IsDirectory(chosen));
   EXPECT_TRUE(Logged("FileManager: trec path set to '" + chosen + "'"));
+}
+
+TEST_F(PluginConfigurationTest, TheFirstInstalledVersionReadJudgesRecordsScannedBeforeIt) {
+  // Scanned while the installed version was unknown: no version test yet.
+  plugin.metadataStore()->SetTrecPathForGame(4, "/r/NA1-4.trec", "10.4.9.9");
+  plugin.metadataStore()->SetTrecPathForGame(5, "/r/NA1-5.trec", "10.5.1.2");
+  ASSERT_EQ(plugin.metadataStore()->FindRecord(4)->metadata.state, Api::MetadataState::watch);
+
+  Zorv::Testing::TempFolder game("game");
+  Zorv::Testing::PeOptions exe;
+  exe.fileVersion = {10, 5, 3, 7};
+  ASSERT_TRUE(Zorv::Testing::WritePeFile(game.path() + "/Vellmoor.exe", exe));
+  AnswerPatcher(game.path());
+  ASSERT_TRUE(plugin.Deliver(kLoginDataResource, kCreate, Json(R"({"platformId":"NA1"})")));
+
+  EXPECT_EQ(plugin.configuration().gameVersion, "10.5.3.7");
+  EXPECT_EQ(plugin.metadataStore()->FindRecord(4)->metadata.state,
+            Api::MetadataState::incompatible);
+  EXPECT_EQ(plugin.metadataStore()->FindRecord(5)->metadata.state, Api::MetadataState::watch);
 }
 
 }  // namespace
