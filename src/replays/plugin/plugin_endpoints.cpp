@@ -67,7 +67,7 @@ MaybeType<Failure, Api::ReplayMetadata> ReplaysPlugin::GetMetadata(uint64_t game
 }
 
 void ReplaysPlugin::Scan() {
-  // TODO(merge): when configuration_.gameVersion is empty, RefreshGameVersion() first.
+  if (configuration_.gameVersion.empty()) RefreshGameVersion();
   fileManager_->ScanAll();
 }
 
@@ -76,8 +76,7 @@ std::string ReplaysPlugin::GetTrecPath() {
 }
 
 std::string ReplaysPlugin::GetDefaultTrecPath() {
-  // TODO(merge): answer the DefaultTrecPath computed at load.
-  return {};
+  return ProcessDefaultTrecPath();
 }
 
 void ReplaysPlugin::OnMetadataChanged(const Api::ReplayMetadata& metadata, bool fromServerLookup) {
@@ -86,8 +85,9 @@ void ReplaysPlugin::OnMetadataChanged(const Api::ReplayMetadata& metadata, bool 
       ToText(metadata).c_str());
   // A value that does not convert is traced by the framework and not sent.
   static_cast<void>(PublishResource(path, metadata, PluginResourceEventType::Update));
-  if (fromServerLookup && metadata.state == Api::MetadataState::found) {
-    // TODO(merge): downloader_->QueueDownload(metadata.gameId) when a downloader exists.
+  // Before the first login there is no downloader and the request is dropped.
+  if (fromServerLookup && metadata.state == Api::MetadataState::found && downloader_) {
+    downloader_->QueueDownload(metadata.gameId);
   }
 }
 

@@ -11,6 +11,9 @@ namespace Zorv::Client::Replays {
 
 ReplaysPlugin::ReplaysPlugin() = default;
 
+// The members go in reverse declaration order, which is the order the
+// plug-in promises: the FileManager, holding the last reference to the
+// MetadataStore, goes last.
 ReplaysPlugin::~ReplaysPlugin() = default;
 
 void ReplaysPlugin::RegisterApi() {
@@ -63,7 +66,7 @@ bool ReplaysPlugin::Start() {
                                                    std::make_unique<ReplaysSupportChecker>());
   fileManager_ = std::make_unique<FileManager>(apiRegistry(), metadataStore_);
 
-  // TODO(merge): subscribe to the eight host resources that drive the configuration.
+  SubscribeConfigurationResources();
   return true;
 }
 
