@@ -96,17 +96,19 @@ class ReplaysRoadTest : public ::testing::Test {
     }
     return events;
   }
-  // "step" (and " response" when there is one) of every telemetry event of
-  // one journey ("downloadingReplay", "launchingReplay", "watchingReplay").
+  // "step" (and " response" or " trecSize=N" when there is one) of every
+  // telemetry event of one journey ("downloadingReplay", "launchingReplay", "watchingReplay").
   std::vector<std::string> Metrics(const std::string& journey) {
     std::vector<std::string> steps;
     for (const CallRequest& call : host.Resources().Calls()) {
       if (call.url != "/telemetry/v1/events/tnk-be-pex-replays." + journey) continue;
       const BindingProperty& fields = call.arguments.at(0);
       std::string step(fields.find("step").asString());
-      if (!fields.find("response").isEmpty()) {
+      for (const char* detail : {"response", "trecSize"}) {
+        if (fields.find(detail).isEmpty()) continue;
         step += " ";
-        step += fields.find("response").asString();
+        if (detail[0] == 't') step += "trecSize=";
+        step += fields.find(detail).asString();
       }
       steps.push_back(step);
     }
