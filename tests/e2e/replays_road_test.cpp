@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,7 +64,12 @@ class ReplaysRoadTest : public ::testing::Test {
                                  R"({"pex_game_client_sln":)" + Quoted(client) + "}"));
     host.Handle(HOST_METHOD_POST, "/pex-gameflow/v1/watch/launch", [this](const CallRequest& call) {
       launches.push_back(call);
-      return CallAnswer::Value(BindingProperty());
+      return launchError ? CallAnswer::Error(*launchError, 500) : CallAnswer::Value({});
+    });
+    // The settings as stored, or a failed read while `settingsFail` holds.
+    host.Handle(HOST_METHOD_GET, "/pex-settings/v1/local/pex-replays", [this](const CallRequest&) {
+      if (settingsFail) return CallAnswer::Error("settings store unavailable", 503);
+      return CallAnswer::Value(*host.Resources().Resource("/pex-settings/v1/local/pex-replays"));
     });
 
     ASSERT_EQ(host.Load(PEX_REPLAYS_PATH), "");
@@ -115,11 +121,44 @@ class ReplaysRoadTest : public ::testing::Test {
     return steps;
   }
 
+  // Scripts the server to know game 42 and hand out its address, and the
+  // address to answer with a replay file; answers the file's bytes.
+  std::string ServeReplay() {
+    TrecImage image;
+    image.metadata = MetadataJson({1800000, kGameVersion, 30, 15});
+    image.bodySize = 4096;
+    const std::string bytes = TrecBytes(image);
+    host.ServiceProxy().Answer(
+        "replays.retrieval", "getMultipleMetadata",
+        ServiceAnswer::Payload(R"({"metadataResponses":[{"gameId":42,"status":"OK",)"
+                               R"("metadata":{"gameVersion":"10.5.1.2","fileSize":)" +
+                               std::to_string(bytes.size()) + "}}]}"));
+    host.ServiceProxy().Answer(
+        "replays.retrieval", "getDownloadUrl",
+        ServiceAnswer::Payload(std::string(R"({"url":")") + kReplayUrl + R"("})"));
+    host.FakeTransport()->Answer("GET", kReplayUrl, HttpResponse::Answer(200, bytes));
+    return bytes;
+  }
+  std::string StateOf(const std::string& gameId) {
+    return std::string(host.CallModule(HOST_METHOD_GET, "/pex-replays/v1/metadata/" + gameId)
+                           .value.find("state")
+                           .asString());
+  }
+  std::vector<std::string> WarningsSince(size_t from) const {
+    std::vector<std::string> lines;
+    for (size_t i = from; i < host.Logs().size(); ++i) {
+      if (host.Logs()[i].level == 1) lines.push_back(host.Logs()[i].message);
+    }
+    return lines;
+  }
+
   Testing::TempFolder root{"replays_road"};
   std::string replays;
   std::string highlights;
   PluginHost host;
   std::vector<CallRequest> launches;
+  std::optional<std::string> launchError;
+  bool settingsFail = false;
 };
 
 std::string Metadata(const char* state, int progress) {
@@ -139,19 +178,7 @@ TEST_F(ReplaysRoadTest, DownloadOfAnUnknownGameThenWatchItToTheEnd) {
   EXPECT_TRUE(host.Faults().empty());
 
   // Download: the server knows the game and hands out its address.
-  TrecImage image;
-  image.metadata = MetadataJson({1800000, kGameVersion, 30, 15});
-  image.bodySize = 4096;
-  const std::string bytes = TrecBytes(image);
-  host.ServiceProxy().Answer(
-      "replays.retrieval", "getMultipleMetadata",
-      ServiceAnswer::Payload(R"({"metadataResponses":[{"gameId":42,"status":"OK",)"
-                             R"("metadata":{"gameVersion":"10.5.1.2","fileSize":)" +
-                             std::to_string(bytes.size()) + "}}]}"));
-  host.ServiceProxy().Answer(
-      "replays.retrieval", "getDownloadUrl",
-      ServiceAnswer::Payload(std::string(R"({"url":")") + kReplayUrl + R"("})"));
-  host.FakeTransport()->Answer("GET", kReplayUrl, HttpResponse::Answer(200, bytes));
+  const std::string bytes = ServeReplay();
   const size_t before = host.Events().size();
   ASSERT_TRUE(Post("/pex-replays/v1/trecs/42/download", R"({"componentType":"match-history"})").ok);
   host.RunPending();
@@ -205,6 +232,94 @@ TEST_F(ReplaysRoadTest, DownloadOfAnUnknownGameThenWatchItToTheEnd) {
   ASSERT_TRUE(host.SetResource("/pex-gameflow/v1/watch", R"("WatchInProgress")"));
   host.RunPending();
   EXPECT_EQ(Metrics("watchingReplay").size(), 2u);
+  EXPECT_TRUE(host.Faults().empty());
+}
+
+// Each way a watch request can fail, through the module, on a replay that
+// was downloaded: a failed settings read only drops the highlights argument;
+// a second watch while one plays is refused; a failed launch (with the
+// game flow's reason or without one) leaves no watched game behind; a file
+// deleted behind the module's back sends the record back to download.
+TEST_F(ReplaysRoadTest, WatchFailuresThroughTheModule) {
+  ServeReplay();
+  ASSERT_TRUE(Post("/pex-replays/v1/trecs/42/download", R"({"componentType":"eog"})").ok);
+  host.RunPending();
+  ASSERT_EQ(StateOf("42"), "watch");
+  const std::string file = replays + "/NA1-42.trec";
+  const auto watch = [this] {
+    ASSERT_TRUE(Post("/pex-replays/v1/trecs/42/watch", R"({"componentType":"eog"})").ok);
+  };
+  const auto lastLaunchMetric = [this] { return Metrics("launchingReplay").back(); };
+
+  // Settings cannot be read: the launch goes on with the path alone.
+  settingsFail = true;
+  watch();
+  settingsFail = false;
+  ASSERT_EQ(launches.size(), 1u);
+  EXPECT_EQ(ToJsonText(launches[0].arguments.at(0)), "[" + Quoted(file) + "]");
+  EXPECT_EQ(lastLaunchMetric(), "launch-ok");
+
+  // A second watch while the first plays is refused, naming both games.
+  ASSERT_TRUE(host.SetResource("/pex-gameflow/v1/watch", R"("WatchInProgress")"));
+  host.RunPending();
+  size_t logged = host.Logs().size();
+  watch();
+  EXPECT_EQ(launches.size(), 1u);
+  EXPECT_EQ(WarningsSince(logged),
+            std::vector<std::string>{
+                "Plugin attempted to play replay (42) while already playing replay (42)"});
+  EXPECT_EQ(lastLaunchMetric(),
+            "processing-anomaly Plugin attempted to play replay (42) while already playing "
+            "replay (42)");
+  ASSERT_TRUE(host.SetResource("/pex-gameflow/v1/watch", R"("None")"));
+  host.RunPending();
+  EXPECT_EQ(Metrics("watchingReplay"),
+            (std::vector<std::string>{"game-launched", "game-terminated"}));
+
+  // The game flow refuses the launch, with a reason and without one; either
+  // way no game stays watched, so a later watch phase sends no metric.
+  struct Failure {
+    std::string reason;
+    std::string metric;
+    std::vector<std::string> warnings;
+  };
+  const Failure failures[] = {
+      {"client busy", "launch-error Plugin could not launch Replay (42), reason: client busy", {}},
+      {"",
+       "launch-error Failed with unknown reason",
+       {"Plugin could not launch Replay (42), reason: unknown",
+        "Plugin could not launch Replay '42', reason: "}},
+  };
+  for (const Failure& f : failures) {
+    SCOPED_TRACE(f.reason);
+    launchError = f.reason;
+    logged = host.Logs().size();
+    const size_t launched = launches.size();
+    watch();
+    EXPECT_EQ(launches.size(), launched + 1);
+    EXPECT_EQ(lastLaunchMetric(), f.metric);
+    EXPECT_EQ(WarningsSince(logged), f.warnings);
+    ASSERT_TRUE(host.SetResource("/pex-gameflow/v1/watch", R"("WatchInProgress")"));
+    ASSERT_TRUE(host.SetResource("/pex-gameflow/v1/watch", R"("None")"));
+    host.RunPending();
+    EXPECT_EQ(Metrics("watchingReplay").size(), 2u);
+  }
+  launchError.reset();
+
+  // The file is gone: the record goes back to download without a path.
+  ASSERT_EQ(::unlink(file.c_str()), 0);
+  const size_t before = host.Events().size();
+  const size_t launched = launches.size();
+  watch();
+  EXPECT_EQ(launches.size(), launched);
+  EXPECT_EQ(lastLaunchMetric(),
+            "processing-anomaly Plugin encountered missing Replay (42), "
+            "resetting its metadata and trecPath->" +
+                file);
+  const std::vector<std::string> published = EventsAt("/pex-replays/v1/metadata/42", before);
+  ASSERT_EQ(published.size(), 1u);
+  EXPECT_NE(published[0].find(R"("state":"download")"), std::string::npos) << published[0];
+  EXPECT_EQ(StateOf("42"), "download");
   EXPECT_TRUE(host.Faults().empty());
 }
 
