@@ -4,7 +4,9 @@
 // and transport failures without a network.
 //
 // A transport answers every request: a transfer that fails is a response with
-// a non-zero result code and an error text, never an exception.
+// a non-zero result code and an error text, never an exception. A transport
+// that may block (a real network) is called on a worker thread, one transfer
+// at a time per thread, while the host thread goes on with other work.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +44,8 @@ class HttpTransport {
  public:
   virtual ~HttpTransport() = default;
   virtual HttpResponse Send(const HttpRequest& request) = 0;
+  // True: Send may take long, so the host runs it off its own thread.
+  virtual bool MayBlock() const { return false; }
 };
 
 // The text of a HostMethod code ("DELETE" ... "PUT"), empty for any other code.

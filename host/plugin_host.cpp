@@ -132,6 +132,7 @@ PluginHost::PluginHost(Options options)
                                    HostEntries::EndWait,          HostEntries::Log};
   table_.host = this;
   hostApi_.functions = &table_.functions;
+  work_.SetErrorSink([this](const std::string& what) { Fault("work item: exception: " + what); });
 }
 
 PluginHost::~PluginHost() {
@@ -139,6 +140,10 @@ PluginHost::~PluginHost() {
 }
 
 void PluginHost::Unload() {
+  if (depth_ > 0) {
+    Fault("Unload: refused inside a host function");
+    return;
+  }
   if (registered_ && !shutDown_) Shutdown();
   CloseLibrary();
 }
@@ -202,8 +207,14 @@ bool PluginHost::Initialize(uint32_t hostHandle) {
   return registration_.callbacks->Initialize(registration_.module, &hostApi_) != 0;
 }
 
-void PluginHost::Shutdown() {
-  if (!registered_ || shutDown_) return;
+bool PluginHost::Shutdown() {
+  if (!registered_ || shutDown_) return false;
+  if (depth_ > 0) {
+    // The plug-in's own frames are below this one: shutting it down (or
+    // closing its library) now would pull the module out from under them.
+    Fault("Shutdown: refused inside a host function");
+    return false;
+  }
   registration_.callbacks->Shutdown(registration_.module);
   shutDown_ = true;
   std::memset(&registration_, 0, sizeof(registration_));
@@ -213,6 +224,7 @@ void PluginHost::Shutdown() {
   yieldActions_.clear();
   response_ = HttpResponse();
   responseHeaders_.clear();
+  return true;
 }
 
 std::array<uint32_t, ZORV_MEMORY_STATS_WORDS> PluginHost::MemoryStats() {
@@ -285,12 +297,22 @@ bool PluginHost::NextDue(int64_t& due) const {
 size_t PluginHost::RunPending() {
   size_t ran = 0;
   for (size_t pass = 0; pass < kMaxPendingPasses; ++pass) {
-    const size_t step = bus_.RunQueued() + timers_.RunDue() + hostTimers_.RunDue();
+    const size_t step =
+        work_.RunQueued() + bus_.RunQueued() + timers_.RunDue() + hostTimers_.RunDue();
     if (step == 0) return ran;
     ran += step;
   }
   Fault("RunPending: pending work does not settle");
   return ran;
+}
+
+void PluginHost::WaitForWork() {
+  int64_t due = 0;
+  if (clock_->MovesByItself() && NextDue(due)) {
+    work_.WaitFor(std::chrono::nanoseconds(due - clock_->NowNanoseconds()));
+  } else {
+    work_.Wait();
+  }
 }
 
 void PluginHost::OnYield(std::function<void()> action, size_t yields) {
@@ -494,6 +516,13 @@ void PluginHost::YieldToHost() {
   const bool idle = due.empty() && ran == 0 && yieldActions_.empty();
   if (options_.idleYieldsAdvanceTime && ownClock_ && idle && NextDue(next)) {
     ownClock_->AdvanceTo(next);
+    RunPending();
+    idleYields_ = 0;
+    return;
+  }
+  if (idle && clock_->MovesByItself()) {
+    // On a real clock an idle wait sleeps until something can end it.
+    WaitForWork();
     RunPending();
     idleYields_ = 0;
     return;

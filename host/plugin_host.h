@@ -59,6 +59,7 @@
 #include "host/resource_table.h"
 #include "host/service_proxy_server.h"
 #include "host/timer_queue.h"
+#include "host/work_queue.h"
 #include "zorv/plugin_abi.h"
 
 namespace Zorv::Host {
@@ -128,9 +129,13 @@ class PluginHost {
   bool Initialize(uint32_t hostHandle = 1);
   // Calls Shutdown once; then drops the plug-in's timers, subscriptions and
   // queued events. The library stays open, so its code and data (an exported
-  // hook, a text it answered) can still be reached until Unload.
-  void Shutdown();
-  // Shuts the plug-in down if it still runs and closes its library.
+  // hook, a text it answered) can still be reached until Unload. Refused, with
+  // a fault kept, from inside a host function (work run in a plug-in's wait):
+  // the plug-in's frames are still on the stack. False when refused or when
+  // there was nothing to shut down.
+  bool Shutdown();
+  // Shuts the plug-in down if it still runs and closes its library; refused
+  // like Shutdown from inside a host function.
   void Unload();
   // REQUIRES: a loaded plug-in.
   std::array<uint32_t, ZORV_MEMORY_STATS_WORDS> MemoryStats();
@@ -191,12 +196,19 @@ class PluginHost {
   // with the other pending work in between.
   // REQUIRES: the host's own VirtualClock (no clock in Options).
   void Advance(std::chrono::nanoseconds duration);
-  // Runs queued events and due timers until none is left; answers how many
+  // Runs handed-over work, queued events and due timers until none is left; answers how many
   // ran. Work that keeps making new work due at once (a timer that schedules
   // itself with no delay) is stopped after kMaxPendingPasses passes, with a
   // fault kept.
   static constexpr size_t kMaxPendingPasses = 100000;
   size_t RunPending();
+  // Work handed over from other threads; it runs with the other pending work
+  // (RunPending, a yield, a transfer in flight).
+  WorkQueue& Work() { return work_; }
+  // The host thread's one way to sleep: until the next timer comes due (on a
+  // clock that moves by itself), the next handed-over work item, or a Wake.
+  // On a virtual clock only work or a Wake ends it.
+  void WaitForWork();
   // Runs `action` on the host thread inside the `yields`-th YieldToHost from now.
   void OnYield(std::function<void()> action, size_t yields = 1);
   size_t Yields() const { return yields_; }
@@ -290,6 +302,10 @@ class PluginHost {
 
   std::vector<LogEntry> logs_;
   std::vector<std::string> faults_;
+
+  // Last: destroyed first, so a waiting Submit learns the host is gone
+  // while the rest still stands.
+  WorkQueue work_;
 };
 
 }  // namespace Zorv::Host
