@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "host/ring_buffer.h"
+
 namespace Zorv::Host {
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
@@ -61,11 +63,13 @@ class FakeHttpTransport final : public HttpTransport {
   // "no answer for <method> <url>" when none was set.
   HttpResponse Send(const HttpRequest& request) override;
 
-  const std::vector<HttpRequest>& Requests() const { return requests_; }
+  // The newest requests (kDefaultKeep unless SetKeep says otherwise).
+  const RingBuffer<HttpRequest>& Requests() const { return requests_; }
+  void SetKeep(size_t requests) { requests_.SetCapacity(requests); }
 
  private:
   std::map<std::pair<std::string, std::string>, HttpResponse> answers_;
-  std::vector<HttpRequest> requests_;
+  RingBuffer<HttpRequest> requests_;
 };
 
 }  // namespace Zorv::Host

@@ -10,6 +10,7 @@
 
 #include "framework/events/event_name.h"
 #include "framework/hostapi/host_value_codec.h"
+#include "host/transfer_in_flight.h"
 #include "logging/log_level.h"
 
 namespace Zorv::Host {
@@ -115,8 +116,9 @@ PluginHost::PluginHost(Options options)
       timers_(*clock_),
       hostTimers_(*clock_),
       serviceProxy_(ServiceProxyServer::Hooks{
-          [this](const std::string& name, const BindingProperty& payload) {
-            bus_.Deliver(name, payload);
+          [this](const std::string& name, uint64_t hostHandle, const BindingProperty& payload) {
+            if (!payload.find("error").asString().empty()) ++upstreamFailures_;
+            bus_.DeliverTo(name, hostHandle, payload);
           },
           [this](std::chrono::nanoseconds delay, std::function<void()> action) {
             hostTimers_.Schedule(kServiceProxyUuidEvent, std::move(action),
@@ -132,6 +134,14 @@ PluginHost::PluginHost(Options options)
                                    HostEntries::EndWait,          HostEntries::Log};
   table_.host = this;
   hostApi_.functions = &table_.functions;
+  for (auto* ring : {&unsubscribed_, &waitDescriptions_, &faults_})
+    ring->SetCapacity(options_.keep);
+  events_.SetCapacity(options_.keep);
+  logs_.SetCapacity(options_.keep);
+  resources_.SetKeep(options_.keep);
+  timers_.SetKeep(options_.keep);
+  serviceProxy_.SetKeep(options_.keep);
+  if (ownTransport_) ownTransport_->SetKeep(options_.keep);
   work_.SetErrorSink([this](const std::string& what) { Fault("work item: exception: " + what); });
 }
 
@@ -257,8 +267,19 @@ EndpointAnswer PluginHost::CallModule(const EndpointCall& call) {
     answer.status = 503;
     return answer;
   }
-  if (!registration_.apiDescription) return InvokeEndpoint(ApiDescription{}, call);
-  return InvokeEndpoint(*registration_.apiDescription, call);
+  const ApiDescription* description = registration_.apiDescription;
+  if (!routes_.BuiltFrom(description)) {
+    routes_ = RouteTable(description);
+    routeCompiles_ += routes_.Compiles();
+  }
+  const size_t upstreamFailuresBefore = upstreamFailures_;
+  EndpointAnswer answer =
+      description ? InvokeEndpoint(*description, routes_, call) : InvokeEndpoint({}, {}, call);
+  if (!answer.ok && answer.status == 0) {
+    // A failure must reach an HTTP caller with a status it can act on.
+    answer.status = upstreamFailures_ != upstreamFailuresBefore ? 502 : 500;
+  }
+  return answer;
 }
 
 ModuleApi PluginHost::ListModuleApi() const {
@@ -402,15 +423,7 @@ void PluginHost::SendRequest(const HostRequestRecord* request, HostResponseRecor
     }
     http.optionWord = request->optionWord;
     http.optionFlag = request->optionFlag;
-    // The host thread is not blocked while a transfer is in flight: pending
-    // work runs first, nested, as it would meanwhile.
-    RunPending();
-    try {
-      answer = transport_->Send(http);
-    } catch (const std::exception& e) {
-      Fault("SendRequest: " + http.url + ": exception: " + e.what());
-      answer = HttpResponse::Failure(1, std::string("host failure: ") + e.what());
-    }
+    answer = Transfer(http);
   } else {
     answer = HttpResponse::Failure(1, "the host is not running the plug-in");
   }
@@ -431,6 +444,26 @@ void PluginHost::SendRequest(const HostRequestRecord* request, HostResponseRecor
   response->headerCount = static_cast<uint32_t>(responseHeaders_.size());
   response->body = response_.body.empty() ? nullptr : response_.body.data();
   response->bodySize = static_cast<uint32_t>(response_.body.size());
+}
+
+HttpResponse PluginHost::Transfer(const HttpRequest& http) {
+  HttpResponse answer;
+  if (transport_->MayBlock()) {
+    // Pending work runs, nested, for as long as the transfer is in flight.
+    answer = SendInFlight(
+        *transport_, http, work_, [this] { RunPending(); }, [this] { WaitForWork(); });
+  } else {
+    // The fake answers at once: pending work runs first, as it would meanwhile.
+    RunPending();
+    try {
+      answer = transport_->Send(http);
+    } catch (const std::exception& e) {
+      Fault("SendRequest: " + http.url + ": exception: " + e.what());
+      answer = HttpResponse::Failure(1, std::string("host failure: ") + e.what());
+    }
+  }
+  if (answer.resultCode != 0) ++upstreamFailures_;
+  return answer;
 }
 
 void PluginHost::SendEvent(const EventRecord* event) {

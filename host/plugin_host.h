@@ -57,6 +57,7 @@
 #include "host/http_transport.h"
 #include "host/module_api.h"
 #include "host/resource_table.h"
+#include "host/ring_buffer.h"
 #include "host/service_proxy_server.h"
 #include "host/timer_queue.h"
 #include "host/work_queue.h"
@@ -100,6 +101,10 @@ class PluginHost {
     // a wait that nothing can end: the host aborts the process with a message.
     // 0: never.
     size_t maxIdleYields = 100000;
+    // How many entries each record kept for inspection holds (events, log
+    // lines, faults, calls, timer history, requests, service answers): the
+    // newest ones, with sequence numbers that go on (ring_buffer.h).
+    size_t keep = kDefaultKeep;
   };
 
   PluginHost() : PluginHost(Options{}) {}
@@ -147,7 +152,11 @@ class PluginHost {
   // ---- The plug-in's endpoints ---------------------------------------------------------------
   // Invokes the function of the plug-in's ApiDescription that serves the
   // call (endpoint_call.h); found is false when none does ("Invalid
-  // function", 404) or the plug-in is not running (status 503).
+  // function", 404) or the plug-in is not running (status 503). A failure the
+  // plug-in answers with no status gets one: 502 when an upstream call failed
+  // during this call (a transfer, or a service answer with an error), else
+  // 500. The description's path matchers are compiled once, and again only
+  // when the plug-in changes its description.
   EndpointAnswer CallModule(const EndpointCall& call);
   EndpointAnswer CallModule(uint32_t method, std::string url) {
     EndpointCall call;
@@ -158,6 +167,8 @@ class PluginHost {
   // The plug-in's functions, types and events as its ApiDescription lists
   // them; empty when nothing is registered.
   ModuleApi ListModuleApi() const;
+  // Path matchers compiled for routing so far.
+  size_t RouteCompiles() const { return routeCompiles_; }
 
   // ---- Resources (CallFunction) ----------------------------------------------------------------
   ResourceTable& Resources() { return resources_; }
@@ -185,9 +196,9 @@ class PluginHost {
   // behind it; its answers run on the host's virtual time and yields.
   ServiceProxyServer& ServiceProxy() { return serviceProxy_; }
   // Event names the plug-in unsubscribed from, in order.
-  const std::vector<std::string>& Unsubscribed() const { return unsubscribed_; }
+  const RingBuffer<std::string>& Unsubscribed() const { return unsubscribed_; }
   // What the plug-in sent with SendEvent, in order.
-  const std::vector<PublishedEvent>& Events() const { return events_; }
+  const RingBuffer<PublishedEvent>& Events() const { return events_; }
 
   // ---- Time and pending work -------------------------------------------------------------------
   TimerQueue& Timers() { return timers_; }
@@ -216,13 +227,13 @@ class PluginHost {
   size_t WaitEnds() const { return waitEnds_; }
   // Open BeginWait brackets.
   size_t WaitDepth() const { return waitDepth_; }
-  const std::vector<std::string>& WaitDescriptions() const { return waitDescriptions_; }
+  const RingBuffer<std::string>& WaitDescriptions() const { return waitDescriptions_; }
 
   // ---- Log and faults --------------------------------------------------------------------------
-  const std::vector<LogEntry>& Logs() const { return logs_; }
+  const RingBuffer<LogEntry>& Logs() const { return logs_; }
   // True when some logged message contains `part`.
   bool LogContains(std::string_view part) const;
-  const std::vector<std::string>& Faults() const { return faults_; }
+  const RingBuffer<std::string>& Faults() const { return faults_; }
 
  private:
   // The function table followed by its host: each entry finds the host from
@@ -242,6 +253,8 @@ class PluginHost {
   bool NextDue(int64_t& due) const;
   void CloseLibrary();
   CallAnswer Answer(const CallRequest& request);
+  // The transport's answer to a request of the plug-in.
+  HttpResponse Transfer(const HttpRequest& http);
 
   // Entries.
   void CallFunction(CallResult* result, const CallRecord* call);
@@ -266,6 +279,8 @@ class PluginHost {
   Table table_;
   HostApi hostApi_{};
   PluginRegistration registration_{};
+  RouteTable routes_;
+  size_t routeCompiles_ = 0;
   void* library_ = nullptr;
   bool registered_ = false;
   bool initialized_ = false;
@@ -281,11 +296,14 @@ class PluginHost {
   // plug-in's timers so that those stay as the plug-in made them.
   TimerQueue hostTimers_;
   ServiceProxyServer serviceProxy_;
-  std::vector<PublishedEvent> events_;
-  std::vector<std::string> unsubscribed_;
+  RingBuffer<PublishedEvent> events_;
+  RingBuffer<std::string> unsubscribed_;
 
   // SendRequest's answer, kept until the next request or shutdown.
   HttpResponse response_;
+  // Failed upstream calls so far (transfers, service answers with an error):
+  // an endpoint failure with no status that came with one is a 502.
+  size_t upstreamFailures_ = 0;
   std::vector<HostHeaderPair> responseHeaders_;
 
   struct YieldAction {
@@ -298,10 +316,10 @@ class PluginHost {
   size_t waitBegins_ = 0;
   size_t waitEnds_ = 0;
   size_t waitDepth_ = 0;
-  std::vector<std::string> waitDescriptions_;
+  RingBuffer<std::string> waitDescriptions_;
 
-  std::vector<LogEntry> logs_;
-  std::vector<std::string> faults_;
+  RingBuffer<LogEntry> logs_;
+  RingBuffer<std::string> faults_;
 
   // Last: destroyed first, so a waiting Submit learns the host is gone
   // while the rest still stands.
