@@ -18,7 +18,8 @@
 //   plug-in down on the host thread.
 // - RequestStop may be called from any thread and from a signal handler (an
 //   atomic flag and the work queue's eventfd wake); a stop requested before
-//   Run makes Run return after one pass of pending work.
+//   Run makes Run return at once. Run may be called again after a stop only
+//   on a new loop.
 #pragma once
 
 #include <atomic>

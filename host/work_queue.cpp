@@ -25,20 +25,31 @@ bool WorkQueue::Post(std::function<void()> work) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopped_) return false;
-    items_.push_back(std::move(work));
+    items_.push_back(Item{posted_++, std::move(work)});
   }
   Wake();
   return true;
 }
 
 size_t WorkQueue::RunQueued() {
-  std::deque<std::function<void()>> batch;
+  // One item at a time off the shared queue, not a batch taken aside: an item
+  // that waits (a plug-in job awaiting an answer) runs the queue nested, and
+  // the items posted before it must be reachable from there.
+  uint64_t end = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (stopped_) return 0;
-    batch.swap(items_);
+    end = posted_;
   }
-  for (std::function<void()>& item : batch) {
+  size_t ran = 0;
+  for (;;) {
+    std::function<void()> item;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopped_ || items_.empty() || items_.front().sequence >= end) return ran;
+      item = std::move(items_.front().work);
+      items_.pop_front();
+    }
+    ++ran;
     try {
       item();
     } catch (const std::exception& e) {
@@ -46,10 +57,7 @@ size_t WorkQueue::RunQueued() {
     } catch (...) {
       if (errorSink_) errorSink_("unknown exception");
     }
-    // Dropped at once: a Submit waiting on it learns its fate now.
-    item = nullptr;
   }
-  return batch.size();
 }
 
 bool WorkQueue::Empty() const {
@@ -58,11 +66,6 @@ bool WorkQueue::Empty() const {
 }
 
 void WorkQueue::Wait(std::optional<std::chrono::nanoseconds> timeout) {
-  // Drained before the queue is looked at: a Post after the look writes
-  // the descriptor again, so its wake-up is never lost.
-  uint64_t count = 0;
-  while (read(wakeFd_, &count, sizeof(count)) > 0) {
-  }
   if (!Empty()) return;
   timespec limit{};
   if (timeout) {
@@ -72,7 +75,11 @@ void WorkQueue::Wait(std::optional<std::chrono::nanoseconds> timeout) {
   }
   pollfd descriptor{wakeFd_, POLLIN, 0};
   // EINTR (a signal) ends the wait like a wake-up: the caller looks again.
-  ppoll(&descriptor, 1, timeout ? &limit : nullptr, nullptr);
+  if (ppoll(&descriptor, 1, timeout ? &limit : nullptr, nullptr) <= 0) return;
+  // Drained only once it has woken this wait, so that no wake-up is lost; a
+  // wake-up left by work already run ends one later wait early, harmlessly.
+  uint64_t count = 0;
+  [[maybe_unused]] const ssize_t got = read(wakeFd_, &count, sizeof(count));
 }
 
 void WorkQueue::Wake() noexcept {
@@ -82,7 +89,7 @@ void WorkQueue::Wake() noexcept {
 }
 
 void WorkQueue::Stop() {
-  std::deque<std::function<void()>> dropped;
+  std::deque<Item> dropped;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopped_ = true;

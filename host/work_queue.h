@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -57,13 +58,17 @@ class WorkQueue {
   std::invoke_result_t<Work> Submit(Work work);
 
   // Runs the items posted before this call, in order; those posted meanwhile
-  // wait for the next call. An exception from an item goes to the error sink
-  // and the other items still run. Answers how many ran.
+  // wait for the next call. Items are taken one at a time, so a nested call
+  // (from inside an item) runs the ones still queued. An exception from an
+  // item goes to the error sink and the other items still run. Answers how
+  // many ran (here, not nested).
   size_t RunQueued();
   bool Empty() const;
 
   // Sleeps until an item is queued, Wake is called, or `timeout` has passed
-  // (none: no time limit). Returns at once when an item is queued already.
+  // (none: no time limit). Returns at once when an item is queued already, or
+  // when a wake-up came since the last wait (it may be one for an item run
+  // already: callers look at what they wait for and wait again).
   void Wait(std::optional<std::chrono::nanoseconds> timeout = std::nullopt);
   void WaitFor(std::chrono::nanoseconds timeout) { Wait(timeout); }
 
@@ -77,8 +82,14 @@ class WorkQueue {
   void SetErrorSink(ErrorSink sink) { errorSink_ = std::move(sink); }
 
  private:
+  struct Item {
+    uint64_t sequence;
+    std::function<void()> work;
+  };
+
   mutable std::mutex mutex_;
-  std::deque<std::function<void()>> items_;
+  std::deque<Item> items_;
+  uint64_t posted_ = 0;
   bool stopped_ = false;
   int wakeFd_ = -1;
   ErrorSink errorSink_;
