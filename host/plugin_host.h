@@ -18,8 +18,14 @@
 // - Everything runs on the thread that drives the host; a plug-in callback
 //   runs only from a verb of this class or from a host function that the
 //   plug-in calls (YieldToHost and SendRequest run pending work nested, the
-//   latter as a transfer in flight would). An idle yield lets virtual time
-//   pass up to the next timer (Options::idleYieldsAdvanceTime).
+//   latter for as long as the transfer is in flight: on a transport that may
+//   block it runs on a worker thread). Other threads hand work over through
+//   Work(). An idle yield lets virtual time pass up to the next timer
+//   (Options::idleYieldsAdvanceTime); on a clock that moves by itself it
+//   sleeps until the next timer or handed-over work instead.
+// - Shutdown and Unload never run under the plug-in's own frames: asked for
+//   from inside a host function they are refused (HostLoop stops only at the
+//   top level, where the caller shuts down).
 // - Events and resource changes caused from inside a plug-in callback are
 //   queued and delivered when pending work next runs (a yield, RunPending,
 //   Advance); those caused by the test at top level are delivered at once.
@@ -97,9 +103,9 @@ class PluginHost {
     // it, so a plug-in that awaits a timed answer gets it instead of
     // spinning forever.
     bool idleYieldsAdvanceTime = true;
-    // This many idle yields in a row, with no timer left to advance to, mean
-    // a wait that nothing can end: the host aborts the process with a message.
-    // 0: never.
+    // On a clock that does not move by itself, this many idle yields in a
+    // row, with no timer left to advance to, mean a wait that nothing can
+    // end: the host aborts the process with a message. 0: never.
     size_t maxIdleYields = 100000;
     // How many entries each record kept for inspection holds (events, log
     // lines, faults, calls, timer history, requests, service answers): the

@@ -15,7 +15,8 @@
 // - Wake is async-signal-safe (a write to an eventfd), so a signal handler may
 //   end a wait; a wake that comes before the wait is not lost.
 // - After Stop no item is taken or run: Post answers false and a Submit
-//   waiting on an item that will not run throws std::future_error.
+//   waiting on an item that will not run throws std::future_error. The
+//   destructor stops the queue; the queue must outlive every call to it.
 #pragma once
 
 #include <chrono>

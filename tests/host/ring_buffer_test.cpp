@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "host/fake_plugin.h"
+#include "host/plugin_host.h"
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -53,6 +56,28 @@ TEST(RingBufferTest, ANewCapacityKeepsTheNewestEntriesInOrder) {
   ring.push_back("h");
   EXPECT_EQ(ring, (std::vector<std::string>{"h"}));
   EXPECT_EQ(ring.FirstSequence(), 7u);
+}
+
+TEST(RingBufferTest, TheHostKeepsTheNewestEntriesOfEachRecordItsOptionsAllow) {
+  PluginHost::Options options;
+  options.keep = 2;
+  PluginHost host(options);
+  Testing::FakePlugin plugin;
+  plugin.Attach(host);
+  for (int i = 0; i < 5; ++i) {
+    const std::string text = "line " + std::to_string(i);
+    plugin.Functions()->Log(plugin.Functions(), 1, text.c_str());
+    plugin.Send(HOST_METHOD_GET, "https://cdn/" + std::to_string(i));
+    plugin.Functions()->EndWait(plugin.Functions());  // a fault each time
+  }
+  ASSERT_EQ(host.Logs().size(), 2u);
+  EXPECT_EQ(host.Logs()[0].message, "line 3");
+  EXPECT_EQ(host.Logs().back().message, "line 4");
+  EXPECT_EQ(host.Logs().FirstSequence(), 3u);
+  ASSERT_EQ(host.FakeTransport()->Requests().size(), 2u);
+  EXPECT_EQ(host.FakeTransport()->Requests()[0].url, "https://cdn/3");
+  EXPECT_EQ(host.Faults().size(), 2u);
+  EXPECT_EQ(host.Faults().NextSequence(), 5u);
 }
 
 }  // namespace
