@@ -15,6 +15,9 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual int64_t NowNanoseconds() const = 0;
+  // True for a clock that moves on its own, so that waiting for a due time
+  // means sleeping; false for one that moves only when told.
+  virtual bool MovesByItself() const { return true; }
 };
 
 // The machine's monotonic clock.
@@ -27,6 +30,7 @@ class SteadyClock final : public Clock {
 class VirtualClock final : public Clock {
  public:
   int64_t NowNanoseconds() const override { return now_; }
+  bool MovesByItself() const override { return false; }
 
   // A negative step is ignored: the clock never goes back.
   void Advance(std::chrono::nanoseconds step);

@@ -7,6 +7,7 @@
 #include "framework/endpoints/path_template.h"
 #include "framework/hostapi/host_value_codec.h"
 #include "host/module_api.h"
+#include "host/route_table.h"
 
 namespace Zorv::Host {
 namespace {
@@ -41,21 +42,7 @@ void ReadStream(const CallResult& result, EndpointAnswer& answer) {
 
 int FindFunction(const ApiDescription& description, uint32_t method,
                  const std::string& customMethod, const std::string& path) {
-  std::vector<Client::Route> routes;
-  std::vector<uint32_t> records;  // the record index of each route
-  routes.reserve(description.functions ? description.functionCount : 0);
-  for (uint32_t i = 0; description.functions && i < description.functionCount; ++i) {
-    const FunctionRecord record = LoadFunctionRecord(description, i);
-    if (!record.pathTemplate || !record.invoke) continue;
-    routes.push_back(Client::Route{record.method, record.customMethod ? record.customMethod : "", 0,
-                                   Client::PathMatcher(record.pathTemplate)});
-    records.push_back(i);
-  }
-  std::vector<const Client::Route*> candidates;
-  for (const Client::Route& route : routes) candidates.push_back(&route);
-  const std::optional<Client::RouteMatch> match =
-      Client::SelectRoute(candidates, method, customMethod, path);
-  return match ? static_cast<int>(records[match->index]) : -1;
+  return RouteTable(&description).Find(method, customMethod, path);
 }
 
 int FindFunctionNamed(const ApiDescription& description, const std::string& name) {
@@ -67,11 +54,15 @@ int FindFunctionNamed(const ApiDescription& description, const std::string& name
 }
 
 EndpointAnswer InvokeEndpoint(const ApiDescription& description, const EndpointCall& call) {
+  return InvokeEndpoint(description, RouteTable(&description), call);
+}
+
+EndpointAnswer InvokeEndpoint(const ApiDescription& description, const RouteTable& routes,
+                              const EndpointCall& call) {
   EndpointAnswer answer;
-  const int index = call.functionName.empty()
-                        ? FindFunction(description, call.method, call.customMethod,
-                                       std::string(Client::UrlPath(call.url)))
-                        : FindFunctionNamed(description, call.functionName);
+  const int index = call.functionName.empty() ? routes.Find(call.method, call.customMethod,
+                                                            std::string(Client::UrlPath(call.url)))
+                                              : FindFunctionNamed(description, call.functionName);
   if (index < 0) {
     answer.error = kInvalidFunction;
     answer.status = 404;

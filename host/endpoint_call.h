@@ -11,7 +11,8 @@
 // a tie. The query of the URL takes no part. A call that names its function
 // skips matching, as a host that routed the request already would, so the
 // plug-in's own dispatch decides. When no function serves the call the host
-// answers as the plug-in would: "Invalid function" with status 404.
+// answers as the plug-in would: "Invalid function" with status 404. A host
+// that routes many calls keeps a RouteTable per description (route_table.h).
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,7 @@
 
 #include "binding/binding_property.h"
 #include "host/http_transport.h"
+#include "host/route_table.h"
 #include "zorv/plugin_abi.h"
 
 namespace Zorv::Host {
@@ -67,5 +69,9 @@ int FindFunctionNamed(const ApiDescription& description, const std::string& name
 // Invokes the matching (or named) function of `description`; an answer with
 // found false, status 404 and the error "Invalid function" when there is none.
 EndpointAnswer InvokeEndpoint(const ApiDescription& description, const EndpointCall& call);
+// The same with the routes of `description` compiled already.
+// REQUIRES: routes.BuiltFrom(&description).
+EndpointAnswer InvokeEndpoint(const ApiDescription& description, const RouteTable& routes,
+                              const EndpointCall& call);
 
 }  // namespace Zorv::Host

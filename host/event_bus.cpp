@@ -40,9 +40,21 @@ bool EventBus::IsSubscribed(const std::string& name) const {
 }
 
 size_t EventBus::Deliver(const std::string& name, const BindingProperty& payload) {
+  return Deliver(name, nullptr, payload);
+}
+
+size_t EventBus::DeliverTo(const std::string& name, uint64_t hostHandle,
+                           const BindingProperty& payload) {
+  return Deliver(name, &hostHandle, payload);
+}
+
+size_t EventBus::Deliver(const std::string& name, const uint64_t* onlyHandle,
+                         const BindingProperty& payload) {
   std::vector<Subscription> targets;
   for (const Subscription& s : subscriptions_) {
-    if (s.name == name && s.callback) targets.push_back(s);
+    if (s.name != name || !s.callback) continue;
+    if (onlyHandle && s.hostHandle != *onlyHandle) continue;
+    targets.push_back(s);
   }
   if (targets.empty()) return 0;
   HostValue encoded;

@@ -38,6 +38,8 @@ class EventBus {
 
   // Calls every subscription of `name` now; answers how many were called.
   size_t Deliver(const std::string& name, const BindingProperty& payload);
+  // The same for the subscriptions of one host handle only.
+  size_t DeliverTo(const std::string& name, uint64_t hostHandle, const BindingProperty& payload);
   // Keeps the event for RunQueued.
   void Queue(std::string name, BindingProperty payload);
   // Delivers the events queued before this call, in order; those queued
@@ -53,6 +55,9 @@ class EventBus {
     std::string name;
     BindingProperty payload;
   };
+
+  size_t Deliver(const std::string& name, const uint64_t* onlyHandle,
+                 const BindingProperty& payload);
 
   std::vector<Subscription> subscriptions_;
   std::vector<QueuedEvent> queue_;

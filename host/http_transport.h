@@ -4,7 +4,9 @@
 // and transport failures without a network.
 //
 // A transport answers every request: a transfer that fails is a response with
-// a non-zero result code and an error text, never an exception.
+// a non-zero result code and an error text, never an exception. A transport
+// that may block (a real network) is called on a worker thread, one transfer
+// at a time per thread, while the host thread goes on with other work.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +14,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "host/ring_buffer.h"
 
 namespace Zorv::Host {
 
@@ -42,6 +46,8 @@ class HttpTransport {
  public:
   virtual ~HttpTransport() = default;
   virtual HttpResponse Send(const HttpRequest& request) = 0;
+  // True: Send may take long, so the host runs it off its own thread.
+  virtual bool MayBlock() const { return false; }
 };
 
 // The text of a HostMethod code ("DELETE" ... "PUT"), empty for any other code.
@@ -57,11 +63,13 @@ class FakeHttpTransport final : public HttpTransport {
   // "no answer for <method> <url>" when none was set.
   HttpResponse Send(const HttpRequest& request) override;
 
-  const std::vector<HttpRequest>& Requests() const { return requests_; }
+  // The newest requests (kDefaultKeep unless SetKeep says otherwise).
+  const RingBuffer<HttpRequest>& Requests() const { return requests_; }
+  void SetKeep(size_t requests) { requests_.SetCapacity(requests); }
 
  private:
   std::map<std::pair<std::string, std::string>, HttpResponse> answers_;
-  std::vector<HttpRequest> requests_;
+  RingBuffer<HttpRequest> requests_;
 };
 
 }  // namespace Zorv::Host

@@ -10,6 +10,7 @@
 
 #include "framework/events/event_name.h"
 #include "framework/hostapi/host_value_codec.h"
+#include "host/transfer_in_flight.h"
 #include "logging/log_level.h"
 
 namespace Zorv::Host {
@@ -115,8 +116,9 @@ PluginHost::PluginHost(Options options)
       timers_(*clock_),
       hostTimers_(*clock_),
       serviceProxy_(ServiceProxyServer::Hooks{
-          [this](const std::string& name, const BindingProperty& payload) {
-            bus_.Deliver(name, payload);
+          [this](const std::string& name, uint64_t hostHandle, const BindingProperty& payload) {
+            if (!payload.find("error").asString().empty()) ++upstreamFailures_;
+            bus_.DeliverTo(name, hostHandle, payload);
           },
           [this](std::chrono::nanoseconds delay, std::function<void()> action) {
             hostTimers_.Schedule(kServiceProxyUuidEvent, std::move(action),
@@ -132,6 +134,16 @@ PluginHost::PluginHost(Options options)
                                    HostEntries::EndWait,          HostEntries::Log};
   table_.host = this;
   hostApi_.functions = &table_.functions;
+  for (auto* ring : {&unsubscribed_, &waitDescriptions_, &faults_})
+    ring->SetCapacity(options_.keep);
+  events_.SetCapacity(options_.keep);
+  logs_.SetCapacity(options_.keep);
+  resources_.SetKeep(options_.keep);
+  timers_.SetKeep(options_.keep);
+  hostTimers_.SetKeep(options_.keep);
+  serviceProxy_.SetKeep(options_.keep);
+  if (ownTransport_) ownTransport_->SetKeep(options_.keep);
+  work_.SetErrorSink([this](const std::string& what) { Fault("work item: exception: " + what); });
 }
 
 PluginHost::~PluginHost() {
@@ -139,6 +151,10 @@ PluginHost::~PluginHost() {
 }
 
 void PluginHost::Unload() {
+  if (depth_ > 0) {
+    Fault("Unload: refused inside a host function");
+    return;
+  }
   if (registered_ && !shutDown_) Shutdown();
   CloseLibrary();
 }
@@ -202,8 +218,14 @@ bool PluginHost::Initialize(uint32_t hostHandle) {
   return registration_.callbacks->Initialize(registration_.module, &hostApi_) != 0;
 }
 
-void PluginHost::Shutdown() {
-  if (!registered_ || shutDown_) return;
+bool PluginHost::Shutdown() {
+  if (!registered_ || shutDown_) return false;
+  if (depth_ > 0) {
+    // The plug-in's own frames are below this one: shutting it down (or
+    // closing its library) now would pull the module out from under them.
+    Fault("Shutdown: refused inside a host function");
+    return false;
+  }
   registration_.callbacks->Shutdown(registration_.module);
   shutDown_ = true;
   std::memset(&registration_, 0, sizeof(registration_));
@@ -213,6 +235,7 @@ void PluginHost::Shutdown() {
   yieldActions_.clear();
   response_ = HttpResponse();
   responseHeaders_.clear();
+  return true;
 }
 
 std::array<uint32_t, ZORV_MEMORY_STATS_WORDS> PluginHost::MemoryStats() {
@@ -245,56 +268,24 @@ EndpointAnswer PluginHost::CallModule(const EndpointCall& call) {
     answer.status = 503;
     return answer;
   }
-  if (!registration_.apiDescription) return InvokeEndpoint(ApiDescription{}, call);
-  return InvokeEndpoint(*registration_.apiDescription, call);
+  const ApiDescription* description = registration_.apiDescription;
+  if (!routes_.BuiltFrom(description)) {
+    routes_ = RouteTable(description);
+    routeCompiles_ += routes_.Compiles();
+  }
+  const size_t upstreamFailuresBefore = upstreamFailures_;
+  EndpointAnswer answer =
+      description ? InvokeEndpoint(*description, routes_, call) : InvokeEndpoint({}, {}, call);
+  if (!answer.ok && answer.status == 0) {
+    // A failure must reach an HTTP caller with a status it can act on.
+    answer.status = upstreamFailures_ != upstreamFailuresBefore ? 502 : 500;
+  }
+  return answer;
 }
 
 ModuleApi PluginHost::ListModuleApi() const {
   if (!registered_ || shutDown_ || !registration_.apiDescription) return ModuleApi();
   return ReadModuleApi(*registration_.apiDescription);
-}
-
-// ---- Time and pending work ----------------------------------------------------------------------
-
-void PluginHost::Advance(std::chrono::nanoseconds duration) {
-  if (!ownClock_) {
-    Fault("Advance: the host runs on a clock it does not own");
-    return;
-  }
-  const int64_t target = ownClock_->NowNanoseconds() + std::max<int64_t>(duration.count(), 0);
-  RunPending();
-  int64_t due = 0;
-  while (NextDue(due) && due <= target) {
-    ownClock_->AdvanceTo(due);
-    RunPending();
-  }
-  ownClock_->AdvanceTo(target);
-  RunPending();
-}
-
-bool PluginHost::NextDue(int64_t& due) const {
-  int64_t plugInDue = 0;
-  int64_t hostDue = 0;
-  const bool plugIn = timers_.NextDue(plugInDue);
-  const bool host = hostTimers_.NextDue(hostDue);
-  if (!plugIn && !host) return false;
-  due = !host ? plugInDue : !plugIn ? hostDue : std::min(plugInDue, hostDue);
-  return true;
-}
-
-size_t PluginHost::RunPending() {
-  size_t ran = 0;
-  for (size_t pass = 0; pass < kMaxPendingPasses; ++pass) {
-    const size_t step = bus_.RunQueued() + timers_.RunDue() + hostTimers_.RunDue();
-    if (step == 0) return ran;
-    ran += step;
-  }
-  Fault("RunPending: pending work does not settle");
-  return ran;
-}
-
-void PluginHost::OnYield(std::function<void()> action, size_t yields) {
-  yieldActions_.push_back(YieldAction{yields == 0 ? 1 : yields, std::move(action)});
 }
 
 bool PluginHost::LogContains(std::string_view part) const {
@@ -380,15 +371,7 @@ void PluginHost::SendRequest(const HostRequestRecord* request, HostResponseRecor
     }
     http.optionWord = request->optionWord;
     http.optionFlag = request->optionFlag;
-    // The host thread is not blocked while a transfer is in flight: pending
-    // work runs first, nested, as it would meanwhile.
-    RunPending();
-    try {
-      answer = transport_->Send(http);
-    } catch (const std::exception& e) {
-      Fault("SendRequest: " + http.url + ": exception: " + e.what());
-      answer = HttpResponse::Failure(1, std::string("host failure: ") + e.what());
-    }
+    answer = Transfer(http);
   } else {
     answer = HttpResponse::Failure(1, "the host is not running the plug-in");
   }
@@ -409,6 +392,26 @@ void PluginHost::SendRequest(const HostRequestRecord* request, HostResponseRecor
   response->headerCount = static_cast<uint32_t>(responseHeaders_.size());
   response->body = response_.body.empty() ? nullptr : response_.body.data();
   response->bodySize = static_cast<uint32_t>(response_.body.size());
+}
+
+HttpResponse PluginHost::Transfer(const HttpRequest& http) {
+  HttpResponse answer;
+  if (transport_->MayBlock()) {
+    // Pending work runs, nested, for as long as the transfer is in flight.
+    answer = SendInFlight(
+        *transport_, http, work_, [this] { RunPending(); }, [this] { WaitForWork(); });
+  } else {
+    // The fake answers at once: pending work runs first, as it would meanwhile.
+    RunPending();
+    try {
+      answer = transport_->Send(http);
+    } catch (const std::exception& e) {
+      Fault("SendRequest: " + http.url + ": exception: " + e.what());
+      answer = HttpResponse::Failure(1, std::string("host failure: ") + e.what());
+    }
+  }
+  if (answer.resultCode != 0) ++upstreamFailures_;
+  return answer;
 }
 
 void PluginHost::SendEvent(const EventRecord* event) {
@@ -472,40 +475,6 @@ void PluginHost::ScheduleCallback(const char* name, HostTimerCallback callback, 
   }
   if (!Running("ScheduleCallback")) return;
   timers_.Schedule(name ? name : "", callback, context, delaySeconds);
-}
-
-void PluginHost::YieldToHost() {
-  if (!Running("YieldToHost")) return;
-  ++yields_;
-  std::vector<std::function<void()>> due;
-  for (auto it = yieldActions_.begin(); it != yieldActions_.end();) {
-    if (--it->remaining == 0) {
-      due.push_back(std::move(it->action));
-      it = yieldActions_.erase(it);
-    } else {
-      ++it;
-    }
-  }
-  for (const auto& action : due) action();
-  const size_t ran = RunPending();
-  // A wait with nothing to do would spin on a clock that never moves: time
-  // passes until the next timer, as it would for a real host.
-  int64_t next = 0;
-  const bool idle = due.empty() && ran == 0 && yieldActions_.empty();
-  if (options_.idleYieldsAdvanceTime && ownClock_ && idle && NextDue(next)) {
-    ownClock_->AdvanceTo(next);
-    RunPending();
-    idleYields_ = 0;
-    return;
-  }
-  idleYields_ = idle ? idleYields_ + 1 : 0;
-  if (options_.maxIdleYields != 0 && idleYields_ >= options_.maxIdleYields) {
-    // Nothing the host holds can end this wait: stop loudly instead of
-    // spinning until a test runner's timeout.
-    std::fprintf(stderr, "PluginHost: the plug-in yielded %zu times with no work left to run\n",
-                 idleYields_);
-    std::abort();
-  }
 }
 
 void PluginHost::BeginWait(const char* description) {

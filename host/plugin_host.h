@@ -18,8 +18,14 @@
 // - Everything runs on the thread that drives the host; a plug-in callback
 //   runs only from a verb of this class or from a host function that the
 //   plug-in calls (YieldToHost and SendRequest run pending work nested, the
-//   latter as a transfer in flight would). An idle yield lets virtual time
-//   pass up to the next timer (Options::idleYieldsAdvanceTime).
+//   latter for as long as the transfer is in flight: on a transport that may
+//   block it runs on a worker thread). Other threads hand work over through
+//   Work(). An idle yield lets virtual time pass up to the next timer
+//   (Options::idleYieldsAdvanceTime); on a clock that moves by itself it
+//   sleeps until the next timer or handed-over work instead.
+// - Shutdown and Unload never run under the plug-in's own frames: asked for
+//   from inside a host function they are refused (HostLoop stops only at the
+//   top level, where the caller shuts down).
 // - Events and resource changes caused from inside a plug-in callback are
 //   queued and delivered when pending work next runs (a yield, RunPending,
 //   Advance); those caused by the test at top level are delivered at once.
@@ -57,8 +63,10 @@
 #include "host/http_transport.h"
 #include "host/module_api.h"
 #include "host/resource_table.h"
+#include "host/ring_buffer.h"
 #include "host/service_proxy_server.h"
 #include "host/timer_queue.h"
+#include "host/work_queue.h"
 #include "zorv/plugin_abi.h"
 
 namespace Zorv::Host {
@@ -95,10 +103,14 @@ class PluginHost {
     // it, so a plug-in that awaits a timed answer gets it instead of
     // spinning forever.
     bool idleYieldsAdvanceTime = true;
-    // This many idle yields in a row, with no timer left to advance to, mean
-    // a wait that nothing can end: the host aborts the process with a message.
-    // 0: never.
+    // On a clock that does not move by itself, this many idle yields in a
+    // row, with no timer left to advance to, mean a wait that nothing can
+    // end: the host aborts the process with a message. 0: never.
     size_t maxIdleYields = 100000;
+    // How many entries each record kept for inspection holds (events, log
+    // lines, faults, calls, timer history, requests, service answers): the
+    // newest ones, with sequence numbers that go on (ring_buffer.h).
+    size_t keep = kDefaultKeep;
   };
 
   PluginHost() : PluginHost(Options{}) {}
@@ -128,9 +140,13 @@ class PluginHost {
   bool Initialize(uint32_t hostHandle = 1);
   // Calls Shutdown once; then drops the plug-in's timers, subscriptions and
   // queued events. The library stays open, so its code and data (an exported
-  // hook, a text it answered) can still be reached until Unload.
-  void Shutdown();
-  // Shuts the plug-in down if it still runs and closes its library.
+  // hook, a text it answered) can still be reached until Unload. Refused, with
+  // a fault kept, from inside a host function (work run in a plug-in's wait):
+  // the plug-in's frames are still on the stack. False when refused or when
+  // there was nothing to shut down.
+  bool Shutdown();
+  // Shuts the plug-in down if it still runs and closes its library; refused
+  // like Shutdown from inside a host function.
   void Unload();
   // REQUIRES: a loaded plug-in.
   std::array<uint32_t, ZORV_MEMORY_STATS_WORDS> MemoryStats();
@@ -142,7 +158,11 @@ class PluginHost {
   // ---- The plug-in's endpoints ---------------------------------------------------------------
   // Invokes the function of the plug-in's ApiDescription that serves the
   // call (endpoint_call.h); found is false when none does ("Invalid
-  // function", 404) or the plug-in is not running (status 503).
+  // function", 404) or the plug-in is not running (status 503). A failure the
+  // plug-in answers with no status gets one: 502 when an upstream call failed
+  // during this call (a transfer, or a service answer with an error), else
+  // 500. The description's path matchers are compiled once, and again only
+  // when the plug-in changes its description.
   EndpointAnswer CallModule(const EndpointCall& call);
   EndpointAnswer CallModule(uint32_t method, std::string url) {
     EndpointCall call;
@@ -153,6 +173,8 @@ class PluginHost {
   // The plug-in's functions, types and events as its ApiDescription lists
   // them; empty when nothing is registered.
   ModuleApi ListModuleApi() const;
+  // Path matchers compiled for routing so far.
+  size_t RouteCompiles() const { return routeCompiles_; }
 
   // ---- Resources (CallFunction) ----------------------------------------------------------------
   ResourceTable& Resources() { return resources_; }
@@ -180,9 +202,9 @@ class PluginHost {
   // behind it; its answers run on the host's virtual time and yields.
   ServiceProxyServer& ServiceProxy() { return serviceProxy_; }
   // Event names the plug-in unsubscribed from, in order.
-  const std::vector<std::string>& Unsubscribed() const { return unsubscribed_; }
+  const RingBuffer<std::string>& Unsubscribed() const { return unsubscribed_; }
   // What the plug-in sent with SendEvent, in order.
-  const std::vector<PublishedEvent>& Events() const { return events_; }
+  const RingBuffer<PublishedEvent>& Events() const { return events_; }
 
   // ---- Time and pending work -------------------------------------------------------------------
   TimerQueue& Timers() { return timers_; }
@@ -191,12 +213,19 @@ class PluginHost {
   // with the other pending work in between.
   // REQUIRES: the host's own VirtualClock (no clock in Options).
   void Advance(std::chrono::nanoseconds duration);
-  // Runs queued events and due timers until none is left; answers how many
+  // Runs handed-over work, queued events and due timers until none is left; answers how many
   // ran. Work that keeps making new work due at once (a timer that schedules
   // itself with no delay) is stopped after kMaxPendingPasses passes, with a
   // fault kept.
   static constexpr size_t kMaxPendingPasses = 100000;
   size_t RunPending();
+  // Work handed over from other threads; it runs with the other pending work
+  // (RunPending, a yield, a transfer in flight).
+  WorkQueue& Work() { return work_; }
+  // The host thread's one way to sleep: until the next timer comes due (on a
+  // clock that moves by itself), the next handed-over work item, or a Wake.
+  // On a virtual clock only work or a Wake ends it.
+  void WaitForWork();
   // Runs `action` on the host thread inside the `yields`-th YieldToHost from now.
   void OnYield(std::function<void()> action, size_t yields = 1);
   size_t Yields() const { return yields_; }
@@ -204,13 +233,13 @@ class PluginHost {
   size_t WaitEnds() const { return waitEnds_; }
   // Open BeginWait brackets.
   size_t WaitDepth() const { return waitDepth_; }
-  const std::vector<std::string>& WaitDescriptions() const { return waitDescriptions_; }
+  const RingBuffer<std::string>& WaitDescriptions() const { return waitDescriptions_; }
 
   // ---- Log and faults --------------------------------------------------------------------------
-  const std::vector<LogEntry>& Logs() const { return logs_; }
+  const RingBuffer<LogEntry>& Logs() const { return logs_; }
   // True when some logged message contains `part`.
   bool LogContains(std::string_view part) const;
-  const std::vector<std::string>& Faults() const { return faults_; }
+  const RingBuffer<std::string>& Faults() const { return faults_; }
 
  private:
   // The function table followed by its host: each entry finds the host from
@@ -230,6 +259,8 @@ class PluginHost {
   bool NextDue(int64_t& due) const;
   void CloseLibrary();
   CallAnswer Answer(const CallRequest& request);
+  // The transport's answer to a request of the plug-in.
+  HttpResponse Transfer(const HttpRequest& http);
 
   // Entries.
   void CallFunction(CallResult* result, const CallRecord* call);
@@ -254,6 +285,8 @@ class PluginHost {
   Table table_;
   HostApi hostApi_{};
   PluginRegistration registration_{};
+  RouteTable routes_;
+  size_t routeCompiles_ = 0;
   void* library_ = nullptr;
   bool registered_ = false;
   bool initialized_ = false;
@@ -269,11 +302,14 @@ class PluginHost {
   // plug-in's timers so that those stay as the plug-in made them.
   TimerQueue hostTimers_;
   ServiceProxyServer serviceProxy_;
-  std::vector<PublishedEvent> events_;
-  std::vector<std::string> unsubscribed_;
+  RingBuffer<PublishedEvent> events_;
+  RingBuffer<std::string> unsubscribed_;
 
   // SendRequest's answer, kept until the next request or shutdown.
   HttpResponse response_;
+  // Failed upstream calls so far (transfers, service answers with an error):
+  // an endpoint failure with no status that came with one is a 502.
+  size_t upstreamFailures_ = 0;
   std::vector<HostHeaderPair> responseHeaders_;
 
   struct YieldAction {
@@ -286,10 +322,14 @@ class PluginHost {
   size_t waitBegins_ = 0;
   size_t waitEnds_ = 0;
   size_t waitDepth_ = 0;
-  std::vector<std::string> waitDescriptions_;
+  RingBuffer<std::string> waitDescriptions_;
 
-  std::vector<LogEntry> logs_;
-  std::vector<std::string> faults_;
+  RingBuffer<LogEntry> logs_;
+  RingBuffer<std::string> faults_;
+
+  // Last: destroyed first, so a waiting Submit learns the host is gone
+  // while the rest still stands.
+  WorkQueue work_;
 };
 
 }  // namespace Zorv::Host

@@ -24,6 +24,7 @@
 
 #include "binding/binding_property.h"
 #include "host/call_answer.h"
+#include "host/ring_buffer.h"
 #include "zorv/plugin_abi.h"
 
 namespace Zorv::Host {
@@ -55,7 +56,9 @@ class ResourceTable {
 
   // Routes a decoded call and records it.
   CallAnswer Route(const CallRequest& request);
-  const std::vector<CallRequest>& Calls() const { return calls_; }
+  // The newest calls routed (kDefaultKeep unless SetKeep says otherwise).
+  const RingBuffer<CallRequest>& Calls() const { return calls_; }
+  void SetKeep(size_t calls) { calls_.SetCapacity(calls); }
 
  private:
   void Store(const std::string& path, BindingProperty value);
@@ -65,7 +68,7 @@ class ResourceTable {
   EventSink sink_;
   std::map<std::pair<uint32_t, std::string>, Handler> handlers_;
   std::map<std::string, BindingProperty> resources_;
-  std::vector<CallRequest> calls_;
+  RingBuffer<CallRequest> calls_;
 };
 
 }  // namespace Zorv::Host

@@ -98,9 +98,9 @@ BindingProperty ServiceProxyServer::ResponsePayload(const ServiceProxyRequest& r
 
 void ServiceProxyServer::Arrange(const ServiceProxyRequest& request, const ServiceAnswer& answer) {
   if (answer.when == ServiceAnswer::When::Never) return;
-  auto deliver = [this, payload = ResponsePayload(request, answer)] {
+  auto deliver = [this, handle = request.hostHandle, payload = ResponsePayload(request, answer)] {
     delivered_.push_back(payload);
-    if (hooks_.deliver) hooks_.deliver(kServiceProxyUuidEvent, payload);
+    if (hooks_.deliver) hooks_.deliver(kServiceProxyUuidEvent, handle, payload);
   };
   switch (answer.when) {
     case ServiceAnswer::When::DuringRequest:

@@ -5,7 +5,8 @@
 // positional arguments (service name, method name, its host handle, payload
 // text). The server answers a fresh uuid at once and delivers the service's
 // answer later as the host event "OnServiceProxyUuidEvent", whose payload is
-// {uuid, serviceName, methodName, payload, status, error}.
+// {uuid, serviceName, methodName, payload, status, error}, to the plug-in of
+// the request's host handle only: another plug-in never sees it.
 //
 //   server.Answer("replays.retrieval", "getDownloadUrl",
 //                 ServiceAnswer::Payload(R"({"url":"https://cdn/1.trec"})").OnNextYield());
@@ -35,6 +36,7 @@
 
 #include "binding/binding_property.h"
 #include "host/call_answer.h"
+#include "host/ring_buffer.h"
 
 namespace Zorv::Host {
 
@@ -85,7 +87,10 @@ class ServiceProxyServer {
   // How the host runs an answer's delivery: now, after a delay of virtual
   // time, or in the plug-in's next yield.
   struct Hooks {
-    std::function<void(const std::string& event, const BindingProperty& payload)> deliver;
+    // To the plug-in that asked: `hostHandle` is its request's handle argument.
+    std::function<void(const std::string& event, uint64_t hostHandle,
+                       const BindingProperty& payload)>
+        deliver;
     std::function<void(std::chrono::nanoseconds delay, std::function<void()> action)> later;
     std::function<void(std::function<void()> action)> onNextYield;
   };
@@ -105,9 +110,15 @@ class ServiceProxyServer {
   // answers its uuid and arranges the service's answer.
   CallAnswer Handle(const CallRequest& request);
 
-  const std::vector<ServiceProxyRequest>& Requests() const { return requests_; }
-  // Answers delivered so far, as their event payloads.
-  const std::vector<BindingProperty>& Delivered() const { return delivered_; }
+  // The newest requests and delivered answers (as their event payloads),
+  // kDefaultKeep of each unless SetKeep says otherwise. Respond finds only a
+  // request that is still kept.
+  const RingBuffer<ServiceProxyRequest>& Requests() const { return requests_; }
+  const RingBuffer<BindingProperty>& Delivered() const { return delivered_; }
+  void SetKeep(size_t entries) {
+    requests_.SetCapacity(entries);
+    delivered_.SetCapacity(entries);
+  }
   // The event payload of `answer` to `request`.
   static BindingProperty ResponsePayload(const ServiceProxyRequest& request,
                                          const ServiceAnswer& answer);
@@ -118,8 +129,8 @@ class ServiceProxyServer {
 
   Hooks hooks_;
   std::map<std::pair<std::string, std::string>, Service> services_;
-  std::vector<ServiceProxyRequest> requests_;
-  std::vector<BindingProperty> delivered_;
+  RingBuffer<ServiceProxyRequest> requests_;
+  RingBuffer<BindingProperty> delivered_;
   uint64_t uuidCount_ = 0;
 };
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/clock.h"
+#include "host/ring_buffer.h"
 #include "zorv/plugin_abi.h"
 
 namespace Zorv::Host {
@@ -48,7 +49,9 @@ class TimerQueue {
   // the plug-in).
   void Clear() { pending_.clear(); }
 
-  const std::vector<Scheduled>& History() const { return history_; }
+  // The newest schedules (kDefaultKeep unless SetKeep says otherwise).
+  const RingBuffer<Scheduled>& History() const { return history_; }
+  void SetKeep(size_t schedules) { history_.SetCapacity(schedules); }
 
  private:
   struct Timer {
@@ -59,7 +62,7 @@ class TimerQueue {
 
   const Clock& clock_;
   std::vector<Timer> pending_;  // unordered; small in every host use
-  std::vector<Scheduled> history_;
+  RingBuffer<Scheduled> history_;
   uint64_t nextSequence_ = 0;
 };
 

@@ -9,8 +9,10 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "host/plugin_host.h"
+#include "test_plugin/test_plugin_hooks.h"
 
 namespace Zorv::Host {
 namespace {
@@ -66,6 +68,28 @@ TEST(UnloadTest, LoadInitializeShutdownUnloadCyclesLeaveNothingBehind) {
     // A cycle that kept its logger and an idle page chunk grew by about 70 KB.
     EXPECT_LT(after, before + kCycles * 4096) << "grew by " << (after - before) << " bytes";
   }
+}
+
+// A quit handed over while the plug-in awaits must not pull the module and its
+// code out from under the waiting frames: the host refuses, and the wait
+// goes on to its end.
+TEST(UnloadTest, ShutdownAndUnloadInsideAWaitAreRefusedUntilItReturns) {
+  PluginHost host;
+  ASSERT_EQ(host.Load(E2E_TEST_PLUGIN_PATH, {}, "load_e2e_test_plugin"), "");
+  ASSERT_TRUE(host.Initialize());
+  const auto complete = reinterpret_cast<E2eCompleteHook>(host.Symbol("e2e_complete"));
+  const auto await = reinterpret_cast<E2eAwaitHook>(host.Symbol("e2e_await"));
+  ASSERT_TRUE(complete && await);
+  host.Work().Post([&] {
+    EXPECT_FALSE(host.Shutdown());
+    host.Unload();
+    complete(5);
+  });
+  EXPECT_EQ(await(), 5);
+  EXPECT_EQ(host.Faults(), (std::vector<std::string>{"Shutdown: refused inside a host function",
+                                                     "Unload: refused inside a host function"}));
+  EXPECT_TRUE(host.Shutdown());
+  host.Unload();
 }
 
 }  // namespace

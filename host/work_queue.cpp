@@ -1,0 +1,108 @@
+#include "host/work_queue.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <system_error>
+#include <vector>
+
+namespace Zorv::Host {
+
+WorkQueue::WorkQueue() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (wakeFd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+}
+
+WorkQueue::~WorkQueue() {
+  Stop();
+  close(wakeFd_);
+}
+
+bool WorkQueue::Post(std::function<void()> work) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopped_) return false;
+    items_.push_back(Item{posted_++, std::move(work)});
+  }
+  Wake();
+  return true;
+}
+
+size_t WorkQueue::RunQueued() {
+  // One item at a time off the shared queue, not a batch taken aside: an item
+  // that waits (a plug-in job awaiting an answer) runs the queue nested, and
+  // the items posted before it must be reachable from there.
+  uint64_t end = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    end = posted_;
+  }
+  size_t ran = 0;
+  for (;;) {
+    std::function<void()> item;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopped_ || items_.empty() || items_.front().sequence >= end) return ran;
+      item = std::move(items_.front().work);
+      items_.pop_front();
+    }
+    ++ran;
+    try {
+      item();
+    } catch (const std::exception& e) {
+      if (errorSink_) errorSink_(e.what());
+    } catch (...) {
+      if (errorSink_) errorSink_("unknown exception");
+    }
+  }
+}
+
+bool WorkQueue::Empty() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return items_.empty();
+}
+
+void WorkQueue::Wait(std::optional<std::chrono::nanoseconds> timeout) {
+  if (!Empty()) return;
+  timespec limit{};
+  if (timeout) {
+    const int64_t ns = std::max<int64_t>(timeout->count(), 0);
+    limit.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    limit.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+  }
+  pollfd descriptor{wakeFd_, POLLIN, 0};
+  // EINTR (a signal) ends the wait like a wake-up: the caller looks again.
+  if (ppoll(&descriptor, 1, timeout ? &limit : nullptr, nullptr) <= 0) return;
+  // Drained only once it has woken this wait, so that no wake-up is lost; a
+  // wake-up left by work already run ends one later wait early, harmlessly.
+  uint64_t count = 0;
+  [[maybe_unused]] const ssize_t got = read(wakeFd_, &count, sizeof(count));
+}
+
+void WorkQueue::Wake() noexcept {
+  const uint64_t one = 1;
+  // Fails only when the counter is full, which wakes the reader anyway.
+  [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof(one));
+}
+
+void WorkQueue::Stop() {
+  std::deque<Item> dropped;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+    dropped.swap(items_);
+  }
+  // Destroyed outside the lock: an item's destructor may post.
+  dropped.clear();
+  Wake();
+}
+
+bool WorkQueue::Stopped() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stopped_;
+}
+
+}  // namespace Zorv::Host

@@ -1,0 +1,122 @@
+// WorkQueue: work handed to the host thread from other threads (an HTTP
+// server thread that serves a request, a transfer that finished), with the
+// wake-up the host thread sleeps on.
+//
+//   // A server thread:
+//   EndpointAnswer answer = queue.Submit([&] { return host.CallModule(call); });
+//   // The host thread:
+//   queue.RunQueued();
+//   queue.WaitFor(std::chrono::milliseconds(20));  // or until work arrives
+//
+// Promises:
+// - Post and Submit may be called from any thread; RunQueued, Wait and
+//   WaitFor only from the one host thread.
+// - Items run in the order they were posted, each once, on the host thread.
+// - Wake is async-signal-safe (a write to an eventfd), so a signal handler may
+//   end a wait; a wake that comes before the wait is not lost.
+// - After Stop no item is taken or run: Post answers false and a Submit
+//   waiting on an item that will not run throws std::future_error. The
+//   destructor stops the queue; the queue must outlive every call to it.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+namespace Zorv::Host {
+
+class WorkQueue {
+ public:
+  // Gets the text of an exception that a posted item let out.
+  using ErrorSink = std::function<void(const std::string& what)>;
+
+  // Throws std::system_error when the wake-up descriptor cannot be made.
+  WorkQueue();
+  ~WorkQueue();
+  WorkQueue(const WorkQueue&) = delete;
+  WorkQueue& operator=(const WorkQueue&) = delete;
+
+  // Queues `work` for the host thread and wakes it; false (and `work` is
+  // dropped) after Stop.
+  bool Post(std::function<void()> work);
+
+  // Posts `work` and blocks until the host thread has run it; answers its
+  // result or rethrows its exception. Throws std::future_error when the queue
+  // is stopped before the item runs.
+  // REQUIRES: not the host thread (it would wait for itself).
+  template <typename Work>
+  std::invoke_result_t<Work> Submit(Work work);
+
+  // Runs the items posted before this call, in order; those posted meanwhile
+  // wait for the next call. Items are taken one at a time, so a nested call
+  // (from inside an item) runs the ones still queued. An exception from an
+  // item goes to the error sink and the other items still run. Answers how
+  // many ran (here, not nested).
+  size_t RunQueued();
+  bool Empty() const;
+
+  // Sleeps until an item is queued, Wake is called, or `timeout` has passed
+  // (none: no time limit). Returns at once when an item is queued already, or
+  // when a wake-up came since the last wait (it may be one for an item run
+  // already: callers look at what they wait for and wait again).
+  void Wait(std::optional<std::chrono::nanoseconds> timeout = std::nullopt);
+  void WaitFor(std::chrono::nanoseconds timeout) { Wait(timeout); }
+
+  // Ends the current or next Wait. Async-signal-safe.
+  void Wake() noexcept;
+
+  // Refuses later items and drops the queued ones (a waiting Submit throws).
+  void Stop();
+  bool Stopped() const;
+
+  void SetErrorSink(ErrorSink sink) { errorSink_ = std::move(sink); }
+
+ private:
+  struct Item {
+    uint64_t sequence;
+    std::function<void()> work;
+  };
+
+  mutable std::mutex mutex_;
+  std::deque<Item> items_;
+  uint64_t posted_ = 0;
+  bool stopped_ = false;
+  int wakeFd_ = -1;
+  ErrorSink errorSink_;
+};
+
+template <typename Work>
+std::invoke_result_t<Work> WorkQueue::Submit(Work work) {
+  using Result = std::invoke_result_t<Work>;
+  auto promise = std::make_shared<std::promise<Result>>();
+  std::future<Result> future = promise->get_future();
+  const bool posted = Post([promise, work = std::move(work)]() mutable {
+    try {
+      if constexpr (std::is_void_v<Result>) {
+        work();
+        promise->set_value();
+      } else {
+        promise->set_value(work());
+      }
+    } catch (...) {
+      promise->set_exception(std::current_exception());
+    }
+  });
+  // Only the item holds the promise now: dropping the item breaks it.
+  promise.reset();
+  if (!posted) throw std::future_error(std::future_errc::broken_promise);
+  return future.get();
+}
+
+}  // namespace Zorv::Host
