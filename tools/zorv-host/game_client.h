@@ -5,8 +5,8 @@
 // "/pex-gameflow/v1/watch": "WatchInProgress" from the launch on, "None" when
 // the watch ends.
 //
-//   GameClient client(host, {.watchSeconds = 20});             // a timer ends the watch
-//   GameClient viewer(host, {.command = {"/usr/bin/viewer", "--fullscreen"}});
+//   GameClient client(host, {.watchSeconds = 20, .command = {}});  // a timer ends the watch
+//   GameClient viewer(host, {.watchSeconds = 0, .command = {"/usr/bin/viewer", "--fullscreen"}});
 //
 // Promises:
 // - A launch fails, with a message, when the replay file is missing or cannot

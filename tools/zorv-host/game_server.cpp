@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <limits>
@@ -65,7 +64,10 @@ std::string PercentEncode(std::string_view text) {
   std::string encoded;
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~') {
+    // ASCII only, whatever the process's locale says a letter is.
+    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                            (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
+    if (unreserved) {
       encoded += c;
     } else {
       encoded += '%';
