@@ -226,6 +226,13 @@ class PluginHost {
   // clock that moves by itself), the next handed-over work item, or a Wake.
   // On a virtual clock only work or a Wake ends it.
   void WaitForWork();
+  // Runs `work` once on the host thread, `delaySeconds` from now on the host's
+  // clock, with the host's own timers (not the plug-in's Timers()): host-side
+  // simulations such as a game client that ends a watch later. Dropped,
+  // unrun, by Shutdown. REQUIRES: the host thread (other threads: Work().Post).
+  void ScheduleHostWork(std::string name, std::function<void()> work, double delaySeconds) {
+    hostTimers_.Schedule(std::move(name), std::move(work), delaySeconds);
+  }
   // Runs `action` on the host thread inside the `yields`-th YieldToHost from now.
   void OnYield(std::function<void()> action, size_t yields = 1);
   size_t Yields() const { return yields_; }

@@ -506,6 +506,26 @@ TEST_F(PluginHostTest, TimersRunOnVirtualTimeInDueOrder) {
   EXPECT_EQ(history[4].due, 1'500'000'000);
 }
 
+TEST_F(PluginHostTest, HostWorkRunsOnTheHostsOwnTimersAndEndsWithShutdown) {
+  Load();
+  std::vector<std::string> ran;
+  host.ScheduleHostWork(
+      "end watch", [&] { ran.push_back("end watch"); }, 2.0);
+  host.ScheduleHostWork(
+      "soon", [&] { ran.push_back("soon"); }, 0.5);
+  host.ScheduleHostWork(
+      "dropped", [&] { ran.push_back("dropped"); }, 10.0);
+  EXPECT_EQ(host.Timers().Pending(), 0u);  // the plug-in's timers stay its own
+
+  host.Advance(std::chrono::milliseconds(1999));
+  EXPECT_EQ(ran, (std::vector<std::string>{"soon"}));
+  host.Advance(std::chrono::milliseconds(1));
+  EXPECT_EQ(ran, (std::vector<std::string>{"soon", "end watch"}));
+  host.Shutdown();
+  host.Advance(std::chrono::seconds(20));
+  EXPECT_EQ(ran.size(), 2u);
+}
+
 void RescheduleForever(void* context) {
   auto* functions = static_cast<const HostFunctions*>(context);
   functions->ScheduleCallback(functions, "again", RescheduleForever, context, 0.0, 0);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/pe_file_writer.h"
+#include "pe/pe_writer.h"
 #include "support/temp_folder.h"
 
 namespace Zorv::Platform {

@@ -15,7 +15,7 @@
 #include "platform/version_resource.h"
 #include "support/capture_log_target.h"
 #include "support/fake_host_module.h"
-#include "support/pe_file_writer.h"
+#include "pe/pe_writer.h"
 #include "support/temp_folder.h"
 
 namespace Zorv::Client::Replays {

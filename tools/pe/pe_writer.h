@@ -1,5 +1,5 @@
 // MakePeFile: small Windows executables (PE files) with a version resource,
-// for tests of the version-resource reader and of what uses it.
+// for tests of the version-resource reader and the development host's game client.
 //
 //   PeOptions options;
 //   options.fileVersion = {10, 3, 311, 3581};

@@ -1,4 +1,4 @@
-#include "support/pe_file_writer.h"
+#include "pe/pe_writer.h"
 
 #include <fstream>
 #include <initializer_list>
