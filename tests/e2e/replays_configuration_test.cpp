@@ -17,8 +17,8 @@
 
 #include "binding/json_writer.h"
 #include "host/plugin_host.h"
+#include "pe/pe_writer.h"
 #include "replays/store/default_trec_path.h"
-#include "support/pe_file_writer.h"
 #include "support/temp_folder.h"
 #include "trec/trec_writer.h"
 

@@ -15,7 +15,7 @@
 
 #include "binding/json_writer.h"
 #include "host/plugin_host.h"
-#include "support/pe_file_writer.h"
+#include "pe/pe_writer.h"
 #include "support/temp_folder.h"
 #include "trec/trec_writer.h"
 

@@ -81,7 +81,7 @@ class ReplaysWatchTest : public ::testing::Test {
   // launch makes them.
   size_t LaunchCalls() {
     size_t count = 0;
-    const std::vector<CallRequest>& calls = host.Resources().Calls();
+    const auto& calls = host.Resources().Calls();
     for (size_t i = callsAtStart; i < calls.size(); ++i) {
       const CallRequest& call = calls[i];
       count += call.url == "/pex-gameflow/v1/watch/launch" ||

@@ -18,11 +18,11 @@
 #include "binding/json_reader.h"
 #include "binding/json_writer.h"
 #include "logging/logger_api.h"
+#include "pe/pe_writer.h"
 #include "platform/file_system.h"
 #include "plugin_harness.h"
 #include "replays/api/replays_text.h"
 #include "support/capture_log_target.h"
-#include "support/pe_file_writer.h"
 #include "support/temp_folder.h"
 
 namespace Zorv::Client::Replays {
