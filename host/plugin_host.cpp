@@ -298,6 +298,14 @@ bool PluginHost::LogContains(std::string_view part) const {
 // ---- Entries ------------------------------------------------------------------------------------
 
 void PluginHost::OnResourceEvent(const std::string& name, const BindingProperty& payload) {
+  if (tap_) {
+    const std::string_view type = payload.find("eventType").asString();
+    tap_(TappedEvent{name, std::string(payload.find("uri").asString()),
+                     type == "Delete"   ? uint32_t{PLUGIN_RESOURCE_EVENT_DELETE}
+                     : type == "Update" ? uint32_t{PLUGIN_RESOURCE_EVENT_UPDATE}
+                                        : uint32_t{PLUGIN_RESOURCE_EVENT_CREATE},
+                     payload.find("data")});
+  }
   if (depth_ > 0) {
     bus_.Queue(name, payload);
   } else {
@@ -427,6 +435,11 @@ void PluginHost::SendEvent(const EventRecord* event) {
     return;
   }
   events_.push_back(PublishedEvent{event->name, std::move(payload.value), event->eventType});
+  if (tap_) {
+    const PublishedEvent& sent = events_.back();
+    tap_(TappedEvent{sent.name, sent.name.starts_with('/') ? sent.name : std::string(),
+                     sent.eventType, sent.payload});
+  }
   Relay(events_.back());
 }
 

@@ -89,6 +89,16 @@ struct PublishedEvent {
   uint32_t eventType = 0;
 };
 
+// An event as an outside observer sees it: one the plug-in sent (uri is its
+// name when that is a resource URL, else empty) or a change of a host
+// resource (name is the event followers subscribe to, uri the resource).
+struct TappedEvent {
+  std::string name;
+  std::string uri;
+  uint32_t eventType = 0;
+  BindingProperty data;
+};
+
 class PluginHost {
  public:
   struct Options {
@@ -205,6 +215,10 @@ class PluginHost {
   const RingBuffer<std::string>& Unsubscribed() const { return unsubscribed_; }
   // What the plug-in sent with SendEvent, in order.
   const RingBuffer<PublishedEvent>& Events() const { return events_; }
+  // Called on the host thread with every event the plug-in sends and every
+  // change of a host resource, as it happens; it must not call the plug-in.
+  using EventTap = std::function<void(const TappedEvent&)>;
+  void TapEvents(EventTap tap) { tap_ = std::move(tap); }
 
   // ---- Time and pending work -------------------------------------------------------------------
   TimerQueue& Timers() { return timers_; }
@@ -310,6 +324,7 @@ class PluginHost {
   TimerQueue hostTimers_;
   ServiceProxyServer serviceProxy_;
   RingBuffer<PublishedEvent> events_;
+  EventTap tap_;
   RingBuffer<std::string> unsubscribed_;
 
   // SendRequest's answer, kept until the next request or shutdown.

@@ -32,6 +32,10 @@ void ResourceTable::Handle(uint32_t method, std::string path, Handler handler) {
   handlers_[{method, std::move(path)}] = std::move(handler);
 }
 
+void ResourceTable::HandlePrefix(uint32_t method, std::string prefix, Handler handler) {
+  prefixHandlers_.push_back({{method, std::move(prefix)}, std::move(handler)});
+}
+
 bool ResourceTable::SetResource(const std::string& path, std::string_view json) {
   BindingResult parsed = FromJsonText(json);
   if (!parsed.success) return false;
@@ -62,6 +66,12 @@ CallAnswer ResourceTable::Route(const CallRequest& request) {
     // A copy: the handler may replace itself while it runs.
     const Handler handler = it->second;
     return handler(request);
+  }
+  for (const auto& [key, prefixHandler] : prefixHandlers_) {
+    if ((key.first == 0 || key.first == request.method) && request.path.starts_with(key.second)) {
+      const Handler handler = prefixHandler;
+      return handler(request);
+    }
   }
   return ServeResource(request);
 }

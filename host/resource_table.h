@@ -44,6 +44,9 @@ class ResourceTable {
 
   // A later handler for the same method and path replaces the earlier one.
   void Handle(uint32_t method, std::string path, Handler handler);
+  // A handler for every path that starts with `prefix` (a family such as
+  // "/telemetry/v1/events/"), consulted after the exact handlers.
+  void HandlePrefix(uint32_t method, std::string prefix, Handler handler);
 
   // Stores the value at `path`, announcing it as created or updated. False,
   // and nothing changes, when `json` is not JSON.
@@ -67,6 +70,7 @@ class ResourceTable {
 
   EventSink sink_;
   std::map<std::pair<uint32_t, std::string>, Handler> handlers_;
+  std::vector<std::pair<std::pair<uint32_t, std::string>, Handler>> prefixHandlers_;
   std::map<std::string, BindingProperty> resources_;
   RingBuffer<CallRequest> calls_;
 };
