@@ -641,6 +641,50 @@ TEST_F(PluginHostTest, PublishedEventsAreKeptAndRelayedOnceAsResourceEvents) {
   EXPECT_EQ(received[1].payload, R"({"v":1})");
 }
 
+TEST_F(PluginHostTest, TheTapSeesThePluginsEventsAndResourceChanges) {
+  Load();
+  std::vector<std::string> tapped;
+  host.TapEvents([&](const TappedEvent& event) {
+    tapped.push_back(event.name + " " + event.uri + " " + std::to_string(event.eventType) + " " +
+                     ToJsonText(event.data));
+  });
+  HostValue value{};
+  ASSERT_TRUE(EncodeHostValue(FromJson("7"), nullptr, value).success);
+  for (const char* name : {"/a/b/c/7", "OnCustom"}) {
+    EventRecord event{};
+    event.name = name;
+    event.payload = value;
+    event.eventType = PLUGIN_RESOURCE_EVENT_UPDATE;
+    Functions()->SendEvent(Functions(), &event);
+  }
+  ReleaseHostValue(value);
+  host.SetResource("/pex-settings/v1/local/x", "1");
+  host.Resources().RemoveResource("/pex-settings/v1/local/x");
+  EXPECT_EQ(tapped, (std::vector<std::string>{
+                        "/a/b/c/7 /a/b/c/7 1 7",
+                        "OnCustom  1 7",
+                        "OnJsonApiEvent_pex-settings_v1_local /pex-settings/v1/local/x 0 1",
+                        "OnJsonApiEvent_pex-settings_v1_local /pex-settings/v1/local/x 2 ",
+                    }));
+}
+
+TEST_F(PluginHostTest, APrefixHandlerServesAFamilyOfPathsAfterExactOnes) {
+  Load();
+  std::vector<std::string> paths;
+  host.Resources().HandlePrefix(HOST_METHOD_POST, "/telemetry/v1/events/",
+                                [&](const CallRequest& request) {
+                                  paths.push_back(request.path);
+                                  return CallAnswer::Value(BindingProperty(), 204);
+                                });
+  host.Handle(HOST_METHOD_POST, "/telemetry/v1/events/own",
+              [](const CallRequest&) { return CallAnswer::Error("exact", 409); });
+  EXPECT_EQ(Call(HOST_METHOD_POST, "/telemetry/v1/events/a.b?x=1").status, 204);
+  EXPECT_EQ(Call(HOST_METHOD_POST, "/telemetry/v1/events/own").status, 409);
+  EXPECT_EQ(Call(HOST_METHOD_GET, "/telemetry/v1/events/a.b").status, 404);
+  Call(HOST_METHOD_POST, "/telemetry/v1/other");  // a plain resource, not the family
+  EXPECT_EQ(paths, std::vector<std::string>{"/telemetry/v1/events/a.b"});
+}
+
 TEST_F(PluginHostTest, LogLinesAreKeptWithTheirLevel) {
   Load();
   Functions()->Log(Functions(), 1, "Plugin started");

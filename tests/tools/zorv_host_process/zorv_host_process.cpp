@@ -71,7 +71,9 @@ ZorvHostProcess::~ZorvHostProcess() {
   if (pid_ > 0 && Stop(SIGKILL) == -1) kill(pid_, SIGKILL);
 }
 
-std::string ZorvHostProcess::Output() const { return ReadAll(outputPath_); }
+std::string ZorvHostProcess::Output() const {
+  return ReadAll(outputPath_);
+}
 
 std::unique_ptr<httplib::Client> ZorvHostProcess::Client() const {
   auto client = std::make_unique<httplib::Client>("127.0.0.1", port_);

@@ -110,8 +110,8 @@ TEST_F(ZorvHostProcessTest, AServerGameIsDownloadedAndWatched) {
 
 TEST_F(ZorvHostProcessTest, ServerRulesShapeTheLookup) {
   Start();
-  const auto refused = client->Put("/zorv-host/v1/server/rules/6001", R"({"colour": 1})",
-                                   "application/json");
+  const auto refused =
+      client->Put("/zorv-host/v1/server/rules/6001", R"({"colour": 1})", "application/json");
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->status, 400);
   EXPECT_NE(Json(refused).find("message").asString().find("colour"), std::string_view::npos);
@@ -128,8 +128,8 @@ TEST_F(ZorvHostProcessTest, ServerRulesShapeTheLookup) {
 
 TEST_F(ZorvHostProcessTest, ASlowServerAnswerLeavesOtherCallsServed) {
   Start();
-  ASSERT_TRUE(client->Put("/zorv-host/v1/server/rules/6001", R"({"delayMs": 60000})",
-                          "application/json"));
+  ASSERT_TRUE(
+      client->Put("/zorv-host/v1/server/rules/6001", R"({"delayMs": 60000})", "application/json"));
   ASSERT_TRUE(Post("/pex-replays/v1/trecs/6001/download"));
   // Other calls are answered while the lookup still waits for its answer.
   const auto configuration = client->Get("/pex-replays/v1/configuration");
@@ -177,18 +177,27 @@ TEST_F(ZorvHostProcessTest, RequestsWithoutTheTokenOrFromElsewhereAreRefused) {
   const std::vector<Case> cases = {
       {"no token", "/pex-replays/v1/configuration", {}, 401},
       {"wrong token", "/help", {{"Authorization", "Bearer 0123"}}, 401},
-      {"token as basic password", "/help",
+      {"token as basic password",
+       "/help",
        {{"Authorization", "Basic " + BasicCredentials("me", process->Token())}},
        200},
-      {"rebound host name", "/help",
-       {{"Authorization", "Bearer " + process->Token()}, {"Host", "evil.example:" + port}}, 403},
-      {"other port", "/help",
-       {{"Authorization", "Bearer " + process->Token()}, {"Host", "127.0.0.1:1"}}, 403},
-      {"foreign origin", "/help",
-       {{"Authorization", "Bearer " + process->Token()}, {"Origin", "http://evil.example"}}, 403},
+      {"rebound host name",
+       "/help",
+       {{"Authorization", "Bearer " + process->Token()}, {"Host", "evil.example:" + port}},
+       403},
+      {"other port",
+       "/help",
+       {{"Authorization", "Bearer " + process->Token()}, {"Host", "127.0.0.1:1"}},
+       403},
+      {"foreign origin",
+       "/help",
+       {{"Authorization", "Bearer " + process->Token()}, {"Origin", "http://evil.example"}},
+       403},
       {"server file without token", "/zorv-host/v1/server/files/NA1-6001.trec", {}, 200},
-      {"server file outside the folder", "/zorv-host/v1/server/files/..%2Fhost-resources.json",
-       {}, 404},
+      {"server file outside the folder",
+       "/zorv-host/v1/server/files/..%2Fhost-resources.json",
+       {},
+       404},
   };
   for (const Case& c : cases) {
     httplib::Client bare("127.0.0.1", process->Port());
@@ -201,8 +210,8 @@ TEST_F(ZorvHostProcessTest, RequestsWithoutTheTokenOrFromElsewhereAreRefused) {
 
 TEST_F(ZorvHostProcessTest, AStopWhileAServerAnswerNeverComesEndsCleanly) {
   Start();
-  ASSERT_TRUE(client->Put("/zorv-host/v1/server/rules/6001", R"({"noAnswer": true})",
-                          "application/json"));
+  ASSERT_TRUE(
+      client->Put("/zorv-host/v1/server/rules/6001", R"({"noAnswer": true})", "application/json"));
   ASSERT_TRUE(Post("/pex-replays/v1/trecs/6001/download"));
   // The lookup has asked the server once its request metric is out.
   ASSERT_TRUE(Eventually([&] {
