@@ -17,6 +17,7 @@ namespace {
 
 constexpr char kFilesPrefix[] = "/zorv-host/v1/server/files/";
 constexpr size_t kFileChunk = 64 * 1024;
+constexpr size_t kMaxBody = 16 * 1024 * 1024;
 
 const char* EventTypeText(uint32_t type) {
   switch (type) {
@@ -57,6 +58,8 @@ HttpFront::~HttpFront() {
 std::string HttpFront::Start(uint16_t port) {
   http_ = std::make_unique<httplib::Server>();
   // Enough server threads for every event-stream client and the calls beside them.
+  // Bodies are small JSON, YAML or MessagePack values, rules and resources.
+  http_->set_payload_max_length(kMaxBody);
   http_->new_task_queue = [] { return new httplib::ThreadPool(EventStream::kMaxClients + 8); };
   http_->set_pre_routing_handler(
       [this](const httplib::Request& request, httplib::Response& response) {

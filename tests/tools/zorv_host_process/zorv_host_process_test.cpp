@@ -245,6 +245,11 @@ TEST_F(ZorvHostProcessTest, AnIdleHostSleeps) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() *
       static_cast<double>(sysconf(_SC_CLK_TCK));
   EXPECT_LT(static_cast<double>(used), wallTicks / 10) << used << " of " << wallTicks;
+
+  // Ctrl-C stops it as cleanly as SIGTERM.
+  const int status = process->Stop(SIGINT);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << process->Output();
+  EXPECT_FALSE(fs::exists(process->LockFile()));
 }
 
 }  // namespace
