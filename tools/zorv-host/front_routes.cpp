@@ -105,7 +105,7 @@ void HttpFront::ServeOwn(const httplib::Request& request, const std::string& pat
   if (path.starts_with(kRulesPath)) return ServeRules(request, path, response);
   if (request.method != "GET") return SetFailure(response, 405, path + " answers GET only");
   if (path == "/zorv-host/v1/log") return SetJson(response, 200, LogJson(host_.Logs()));
-  if (path == "/zorv-host/v1/telemetry") return SetJson(response, 200, TelemetryJson(telemetry_));
+  if (path == "/zorv-host/v1/telemetry") return SetJson(response, 200, TelemetryJson(*telemetry_));
   SetFailure(response, 404, "no such zorv-host route: " + path);
 }
 

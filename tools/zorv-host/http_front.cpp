@@ -33,14 +33,17 @@ const char* EventTypeText(uint32_t type) {
 }  // namespace
 
 HttpFront::HttpFront(PluginHost& host, GameServer& server, Config config)
-    : host_(host), server_(server), config_(std::move(config)), telemetry_(config_.keep) {
+    : host_(host),
+      server_(server),
+      config_(std::move(config)),
+      telemetry_(std::make_shared<RingBuffer<TelemetryEntry>>(config_.keep)) {
   host_.TapEvents([this](const TappedEvent& event) { OnEvent(event); });
   host_.Resources().HandlePrefix(
-      HOST_METHOD_POST, kTelemetryPrefix, [this](const CallRequest& request) {
+      HOST_METHOD_POST, kTelemetryPrefix, [telemetry = telemetry_](const CallRequest& request) {
         TelemetryEntry entry;
         entry.name = request.path.substr(std::string_view(kTelemetryPrefix).size());
         if (!request.arguments.empty()) entry.fields = request.arguments.front();
-        telemetry_.push_back(std::move(entry));
+        telemetry->push_back(std::move(entry));
         return CallAnswer::Value(BindingProperty(), 204);
       });
   for (const ModuleFunction& function : host_.ListModuleApi().functions) {
@@ -57,9 +60,9 @@ HttpFront::~HttpFront() {
 
 std::string HttpFront::Start(uint16_t port) {
   http_ = std::make_unique<httplib::Server>();
-  // Enough server threads for every event-stream client and the calls beside them.
   // Bodies are small JSON, YAML or MessagePack values, rules and resources.
   http_->set_payload_max_length(kMaxBody);
+  // Enough server threads for every event-stream client and the calls beside them.
   http_->new_task_queue = [] { return new httplib::ThreadPool(EventStream::kMaxClients + 8); };
   http_->set_pre_routing_handler(
       [this](const httplib::Request& request, httplib::Response& response) {

@@ -92,7 +92,8 @@ class HttpFront {
   EventStream events_;
   // First path segments of the plug-in's functions ("pex-replays").
   std::set<std::string> pluginRoots_;
-  RingBuffer<TelemetryEntry> telemetry_;
+  // Shared with the telemetry resource's handler, which the host keeps.
+  std::shared_ptr<RingBuffer<TelemetryEntry>> telemetry_;
 };
 
 }  // namespace Zorv::Host
