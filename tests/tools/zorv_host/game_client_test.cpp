@@ -1,6 +1,8 @@
 // The simulated game client on a host: the watch phases of a launch on
 // virtual time, refused launches, and a real command whose exit ends the watch.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -153,6 +155,30 @@ TEST_F(GameClientTest, ACommandThatCannotStartFailsTheLaunch) {
     EXPECT_FALSE(client.Watching());
   }
   EXPECT_TRUE(phases.empty());
+}
+
+TEST_F(GameClientTest, ACommandStartsWithNoSignalBlockedWhateverTheHostBlocks) {
+  // zorv-host blocks its stop signals on every thread and waits for them on
+  // one; the game client must still be stoppable by them.
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGTERM);
+  sigaddset(&stops, SIGINT);
+  sigset_t before;
+  ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &stops, &before), 0);
+  const std::string report = temp.path() + "/mask";
+  // Straight from the executable: a shell may reset its mask on start.
+  const std::string python =
+      "import re, sys\n"
+      "status = open('/proc/self/status').read()\n"
+      "open(sys.argv[1], 'w').write(re.search(r'SigBlk:\\s*(\\w+)', status).group(1))\n";
+  GameClient client(host,
+                    {.watchSeconds = 0, .command = {"/usr/bin/python3", "-c", python, report}});
+  const CallAnswer answer = Launch({replay});
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  ASSERT_EQ(answer.kind, CallAnswer::Kind::Value) << answer.error;
+  ASSERT_TRUE(RunUntilTheWatchEnds(client));
+  EXPECT_EQ(ReadAll(report), "0000000000000000");
 }
 
 TEST_F(GameClientTest, GoingAwayStopsARunningCommandAndTheLaunchResource) {
