@@ -44,7 +44,9 @@ class CountingAllocator {
 };
 
 // Bytes the C library has handed out and not yet taken back.
-inline int64_t MallocInUse() { return static_cast<int64_t>(mallinfo2().uordblks); }
+inline int64_t MallocInUse() {
+  return static_cast<int64_t>(mallinfo2().uordblks);
+}
 
 // Reports the input's size as processed bytes and as a counter.
 inline void SetInput(benchmark::State& state, size_t bytes) {

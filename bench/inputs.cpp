@@ -31,8 +31,8 @@ std::vector<Record> Records(size_t count) {
   for (size_t i = 0; i < count; ++i) {
     Record r;
     r.gameId = 5'000'000 + random() % 1'000'000;
-    r.gameVersion = std::to_string(10 + random() % 5) + "." + std::to_string(random() % 24) +
-                    "." + std::to_string(random() % 600) + ".2";
+    r.gameVersion = std::to_string(10 + random() % 5) + "." + std::to_string(random() % 24) + "." +
+                    std::to_string(random() % 600) + ".2";
     r.gameType = types[random() % 4];
     r.queueId = static_cast<int32_t>(400 + random() % 500);
     r.score = static_cast<double>(random() % 100'000) / 4.0 - 100.0;

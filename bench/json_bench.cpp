@@ -84,12 +84,24 @@ void ReaderRead(benchmark::State& state, const std::string& text) {
   SetInput(state, text.size());
 }
 
-void BM_JsonRead_Ours(benchmark::State& state) { OursRead(state, Records()); }
-void BM_JsonRead_Document(benchmark::State& state) { DocumentRead(state, Records()); }
-void BM_JsonRead_Reader(benchmark::State& state) { ReaderRead(state, Records()); }
-void BM_MetadataRead_Ours(benchmark::State& state) { OursRead(state, Block()); }
-void BM_MetadataRead_Document(benchmark::State& state) { DocumentRead(state, Block()); }
-void BM_MetadataRead_Reader(benchmark::State& state) { ReaderRead(state, Block()); }
+void BM_JsonRead_Ours(benchmark::State& state) {
+  OursRead(state, Records());
+}
+void BM_JsonRead_Document(benchmark::State& state) {
+  DocumentRead(state, Records());
+}
+void BM_JsonRead_Reader(benchmark::State& state) {
+  ReaderRead(state, Records());
+}
+void BM_MetadataRead_Ours(benchmark::State& state) {
+  OursRead(state, Block());
+}
+void BM_MetadataRead_Document(benchmark::State& state) {
+  DocumentRead(state, Block());
+}
+void BM_MetadataRead_Reader(benchmark::State& state) {
+  ReaderRead(state, Block());
+}
 BENCHMARK(BM_JsonRead_Ours);
 BENCHMARK(BM_JsonRead_Document);
 BENCHMARK(BM_JsonRead_Reader);

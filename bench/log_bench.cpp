@@ -76,8 +76,8 @@ void BM_LogFiltered_LevelCheck(benchmark::State& state) {
 }
 
 std::shared_ptr<spdlog::logger> NullSinkLogger() {
-  auto logger = std::make_shared<spdlog::logger>(
-      "bench", std::make_shared<spdlog::sinks::null_sink_mt>());
+  auto logger =
+      std::make_shared<spdlog::logger>("bench", std::make_shared<spdlog::sinks::null_sink_mt>());
   logger->set_level(spdlog::level::warn);
   return logger;
 }

@@ -3,8 +3,8 @@
 // yaml-cpp's Load.
 #include <yaml.h>
 
-#include <msgpack.hpp>
 #include <yaml-cpp/yaml.h>
+#include <msgpack.hpp>
 
 #include <benchmark/benchmark.h>
 

@@ -21,8 +21,7 @@ int main(int argc, char** argv) {
 
   httplib::Server server;
   server.new_task_queue = [] { return new httplib::ThreadPool(16); };
-  const std::string body =
-      R"({"downloadProgress":0,"gameId":5001,"state":"watch"})";
+  const std::string body = R"({"downloadProgress":0,"gameId":5001,"state":"watch"})";
   server.Get("/static", [&body](const httplib::Request&, httplib::Response& response) {
     response.set_content(body, "application/json");
   });
