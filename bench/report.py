@@ -62,7 +62,8 @@ def run_micro(build, repetitions, min_time, out):
                     "--benchmark_enable_random_interleaving=true",
                     f"--benchmark_min_time={min_time}",
                     "--benchmark_out_format=json", f"--benchmark_out={result}"],
-                   check=True, stdout=subprocess.DEVNULL)
+                   check=True, stdout=subprocess.DEVNULL,
+                   stderr=open(os.path.join(out, "pex_bench.log"), "w"))
     runs = {}
     for b in json.load(open(result))["benchmarks"]:
         if b.get("run_type") != "iteration" or b.get("error_occurred"):
@@ -185,7 +186,7 @@ def whole_program(build, repetitions, threads, requests, size, out):
             static.send_signal(signal.SIGTERM)
             static.wait()
             zorv.stop()
-        lines.append(fmt_row(f"HTTP GET metadata/5001 rps / static route ({threads} conn.)",
+        lines.append(fmt_row(f"HTTP GET metadata/5001 / static route, rps, {threads} conn.",
                              ratios, ">= 0.8"))
 
         # A large replay on the simulated server, under one name per repetition.
@@ -229,9 +230,10 @@ def whole_program(build, repetitions, threads, requests, size, out):
                 times.append(ours / peer)
         finally:
             zorv.stop()
-        mb = file_size / 1e6
-        lines.append(fmt_row(f"download {mb:.0f} MB via plug-in / curl -o, time", times, "<= 1.3"))
-        lines.append(fmt_row(f"download {mb:.0f} MB: zorv-host peak RSS / file size", memory,
+        mib = file_size / 2**20
+        lines.append(fmt_row(f"download {mib:.0f} MiB via plug-in / curl -o, time", times,
+                             "<= 1.3"))
+        lines.append(fmt_row(f"download {mib:.0f} MiB: zorv-host peak RSS / file size", memory,
                              "<= 2.2"))
     finally:
         shutil.rmtree(top, ignore_errors=True)
@@ -242,7 +244,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default="build")
     parser.add_argument("--repetitions", type=int, default=5)
-    parser.add_argument("--min-time", default="0.2")
+    parser.add_argument("--min-time", default="0.1")
     parser.add_argument("--threads", type=int, default=4)
     parser.add_argument("--requests", type=int, default=20000)
     parser.add_argument("--download-bytes", type=int, default=100 * 1024 * 1024)
