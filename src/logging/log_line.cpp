@@ -110,11 +110,6 @@ size_t FormatFileTimestamp(char* out, size_t size, const LogTime& t) {
                  size);
 }
 
-LogTime LocalLogTime() {
-  const Platform::LocalTime now = Platform::LocalTimeNow();
-  return LogTime{now.year, now.month, now.day, now.hour, now.minute, now.second, now.millisecond};
-}
-
 double SteadySeconds() {
   static const int64_t origin = Platform::MonotonicNanoseconds();
   return static_cast<double>(Platform::MonotonicNanoseconds() - origin) / 1e9;
