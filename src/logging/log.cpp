@@ -1,9 +1,9 @@
 #include "logging/log.h"
 
-#include <cstdio>
 #include <limits>
 
 #include "logging/log_line.h"
+#include "logging/log_message.h"
 #include "logging/logger.h"
 
 namespace Zorv {
@@ -19,7 +19,7 @@ void LogV(LogLevel level, uint64_t categoryMask, const char* format, va_list arg
   }
   char message[kLogLineSize];
   message[0] = '\0';
-  if (format) std::vsnprintf(message, sizeof message, format, args);
+  if (format) FormatLogMessage(message, sizeof message, format, args);
   LogRecord record{LocalLogTime(), level, categoryMask, message};
   Logger::Dispatch(record);
 }

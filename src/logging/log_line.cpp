@@ -1,5 +1,6 @@
 #include "logging/log_line.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,18 @@ namespace {
 size_t Written(int result, size_t size) {
   if (result < 0 || size == 0) return 0;
   return static_cast<size_t>(result) < size ? static_cast<size_t>(result) : size - 1;
+}
+
+bool InRange(int32_t value, int32_t highest) {
+  return value >= 0 && value <= highest;
+}
+
+// Writes value as count decimal digits, zero-padded; value has at most count.
+void PutDigits(char* out, int32_t value, int count) {
+  for (int i = count - 1; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
 }
 
 // Appends to a line while keeping two bytes free for the newline and the zero.
@@ -99,6 +112,25 @@ size_t FormatLine(char* out, size_t size, const char* format, const LogRecord& r
 }
 
 size_t FormatTimestamp(char* out, size_t size, const LogTime& t) {
+  // Every line of the default format carries one: the usual fields are
+  // written directly, anything else (a record from another module may hold
+  // any numbers) goes through snprintf, which pads and signs them.
+  if (size > 0 && InRange(t.year, 9999) && InRange(t.month, 99) && InRange(t.day, 99) &&
+      InRange(t.hour, 99) && InRange(t.minute, 99) && InRange(t.second, 99) &&
+      InRange(t.millisecond, 999)) {
+    char text[] = "0000-00-00T00:00:00.000";
+    PutDigits(text, t.year, 4);
+    PutDigits(text + 5, t.month, 2);
+    PutDigits(text + 8, t.day, 2);
+    PutDigits(text + 11, t.hour, 2);
+    PutDigits(text + 14, t.minute, 2);
+    PutDigits(text + 17, t.second, 2);
+    PutDigits(text + 20, t.millisecond, 3);
+    const size_t length = std::min(sizeof text - 1, size - 1);
+    std::memcpy(out, text, length);
+    out[length] = '\0';
+    return length;
+  }
   return Written(std::snprintf(out, size, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", t.year, t.month,
                                t.day, t.hour, t.minute, t.second, t.millisecond),
                  size);
@@ -108,11 +140,6 @@ size_t FormatFileTimestamp(char* out, size_t size, const LogTime& t) {
   return Written(std::snprintf(out, size, "%04d-%02d-%02dT%02d-%02d-%02d", t.year, t.month, t.day,
                                t.hour, t.minute, t.second),
                  size);
-}
-
-LogTime LocalLogTime() {
-  const Platform::LocalTime now = Platform::LocalTimeNow();
-  return LogTime{now.year, now.month, now.day, now.hour, now.minute, now.second, now.millisecond};
 }
 
 double SteadySeconds() {

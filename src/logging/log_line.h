@@ -19,6 +19,7 @@
 #include <cstddef>
 
 #include "logging/log_record.h"
+#include "logging/log_time.h"  // LocalLogTime
 
 namespace Zorv {
 
@@ -39,9 +40,6 @@ size_t FormatTimestamp(char* out, size_t size, const LogTime& time);
 // "%04d-%02d-%02dT%02d-%02d-%02d": no milliseconds and no ':', fit for file
 // names. Cut to size - 1 characters. Returns the length written.
 size_t FormatFileTimestamp(char* out, size_t size, const LogTime& time);
-
-// The local time now, to the millisecond.
-LogTime LocalLogTime();
 
 // Seconds of the monotonic clock since the first call in the process.
 double SteadySeconds();

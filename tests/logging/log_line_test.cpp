@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -100,6 +101,31 @@ TEST(FormatTimestamp, WritesBothFormsAndCutsToTheBuffer) {
   EXPECT_STREQ(out, "2024-05-01T13-02-03");
   EXPECT_EQ(FormatTimestamp(out, 5, kTime), 4u);
   EXPECT_STREQ(out, "2024");
+}
+
+TEST(FormatTimestamp, WritesWhatSnprintfWritesForAnyFields) {
+  const LogTime times[] = {
+      kTime,
+      {0, 1, 1, 0, 0, 0, 0},
+      {9999, 12, 31, 23, 59, 60, 999},
+      {10000, 1, 1, 0, 0, 0, 0},
+      {-1, 1, 1, 0, 0, 0, 0},
+      {2024, 5, 1, 13, 2, 3, 1000},
+      {2024, -5, 100, 13, 2, 3, -1},
+      {INT32_MIN, INT32_MAX, 0, 0, 0, 0, INT32_MIN},
+  };
+  for (const LogTime& t : times) {
+    for (size_t size : {1u, 2u, 5u, 11u, 23u, 24u, 64u}) {
+      std::string ours(size, '\x7f');
+      std::string theirs(size, '\x7f');
+      const size_t length = FormatTimestamp(ours.data(), size, t);
+      const int result =
+          std::snprintf(theirs.data(), size, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", t.year, t.month,
+                        t.day, t.hour, t.minute, t.second, t.millisecond);
+      EXPECT_EQ(ours, theirs) << t.year << " " << t.millisecond << ", size " << size;
+      EXPECT_EQ(length, std::min(static_cast<size_t>(result), size - 1)) << size;
+    }
+  }
 }
 
 TEST(LogCategoryNames, CutsToTheBuffer) {
