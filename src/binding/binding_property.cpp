@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "binding/base64.h"
+#include "binding/binding_property_access.h"
 #include "binding/structure_tree.h"
 #include "binding/value_arena.h"
 #include "logging/allocator.h"
@@ -401,6 +402,22 @@ struct BindingProperty::Impl {
     from.arena_ = nullptr;
   }
 };
+
+StructureNode* BindingPropertyAccess::NewField(BindingProperty& structure, std::string_view key) {
+  return BindingProperty::Impl::NewNode(BindingProperty::Impl::ArenaOf(structure), key);
+}
+
+void BindingPropertyAccess::DropField(BindingProperty& structure, StructureNode* node) {
+  node->value.clear();
+  BindingProperty::Impl::FreeNode(*structure.arena_, node);
+}
+
+void BindingPropertyAccess::SetFields(BindingProperty& structure, StructureNode* root,
+                                      uint32_t count) {
+  assert(structure.kind_ == ValueKind::Structure && structure.size_ == 0);
+  structure.payload_ = BindingProperty::Impl::Address(root);
+  structure.size_ = count;
+}
 
 std::string_view ValueKindName(ValueKind kind) {
   static constexpr std::string_view kNames[] = {"empty",      "bool",     "signed", "unsigned",

@@ -155,6 +155,8 @@ size_t MsgPackReader::run() {
     closeFinished();
     done_ = stack_.empty();
   }
+  // Input that ends inside containers keeps what was read of them.
+  if (!failed_) builder_.closeAll();
   return pos_;
 }
 

@@ -8,20 +8,51 @@ namespace Zorv::StructureTree {
 
 namespace {
 
-// The first bytes of a key as a number that orders like the bytes do.
+uint64_t Load(const char* at, size_t bytes) {
+  uint64_t value = 0;
+  if (bytes == 8) std::memcpy(&value, at, 8);
+  if (bytes == 4) {
+    uint32_t word;
+    std::memcpy(&word, at, 4);
+    value = word;
+  }
+  if (bytes == 2) {
+    uint16_t word;
+    std::memcpy(&word, at, 2);
+    value = word;
+  }
+  return value;
+}
+
+// The first min(size, 8) bytes at `at` as a word in memory order, zero-padded.
+// Two overlapping fixed-size loads rather than a copy of variable length into a
+// buffer that is then read as one word: that copy's stores cannot be forwarded
+// to the wide load, which then waits for them to reach the cache.
+uint64_t LoadPrefix(const char* at, size_t size) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (size >= 8) return Load(at, 8);
+    if (size >= 4) return Load(at, 4) | Load(at + size - 4, 4) << (8 * (size - 4));
+    if (size >= 2) return Load(at, 2) | Load(at + size - 2, 2) << (8 * (size - 2));
+    return size == 1 ? static_cast<unsigned char>(at[0]) : 0;
+  } else {
+    char bytes[8] = {};
+    if (size > 0) std::memcpy(bytes, at, std::min<size_t>(size, 8));
+    return Load(bytes, 8);
+  }
+}
+
+uint64_t Ordered(uint64_t word) {
+  return std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+}
+
+// The first bytes of a node's key as a number that orders like the bytes do.
 uint64_t HeadValue(const char* head) {
-  uint64_t value;
-  std::memcpy(&value, head, sizeof value);
-  return std::endian::native == std::endian::little ? __builtin_bswap64(value) : value;
+  return Ordered(Load(head, 8));
 }
 
 // A key being looked up, with its head computed once.
 struct Probe {
-  explicit Probe(std::string_view key) : key(key) {
-    char bytes[StructureNode::kInlineKey] = {};
-    if (!key.empty()) std::memcpy(bytes, key.data(), std::min(key.size(), sizeof bytes));
-    head = HeadValue(bytes);
-  }
+  explicit Probe(std::string_view key) : key(key), head(KeyHead(key)) {}
 
   int compare(const StructureNode& node) const {
     const uint64_t other = HeadValue(node.keyBytes());
@@ -88,9 +119,23 @@ int Compare(std::string_view a, std::string_view b) {
   return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
 
+uint64_t KeyHead(std::string_view key) {
+  return Ordered(LoadPrefix(key.data(), key.size()));
+}
+
+int CompareNodes(const StructureNode& a, const StructureNode& b) {
+  const uint64_t left = HeadValue(a.keyBytes());
+  const uint64_t right = HeadValue(b.keyBytes());
+  if (left != right) return left < right ? -1 : 1;
+  if (a.keyIsInline() && b.keyIsInline()) {
+    return a.keyLength < b.keyLength ? -1 : (a.keyLength > b.keyLength ? 1 : 0);
+  }
+  return Compare(a.name(), b.name());
+}
+
 void SetInlineKey(StructureNode& node, std::string_view key) {
-  std::memset(node.head, 0, sizeof node.head);
-  if (!key.empty()) std::memcpy(node.head, key.data(), key.size());
+  const uint64_t word = LoadPrefix(key.data(), key.size());
+  std::memcpy(node.head, &word, sizeof word);
   node.keyLength = static_cast<uint32_t>(key.size());
 }
 
@@ -204,6 +249,50 @@ StructureNode* BuildBalanced(StructureNode* head, uint32_t count) {
     }
   }
   return built;
+}
+
+bool IsValid(const StructureNode* root, uint32_t count) {
+  // Post-order walk: a node's height is known once both subtrees are done.
+  struct Frame {
+    const StructureNode* node;
+    int leftHeight;
+    uint8_t stage;  // 0: descend left, 1: descend right, 2: check
+  };
+  Frame frames[kMaxHeight + 1];
+  int depth = 0;
+  int finished = 0;  // height of the subtree finished last
+  uint32_t seen = 0;
+  const StructureNode* previous = nullptr;  // in-order predecessor
+  if (root) frames[depth++] = Frame{root, 0, 0};
+  while (depth > 0) {
+    Frame& frame = frames[depth - 1];
+    const StructureNode* node = frame.node;
+    if (frame.stage == 0) {
+      frame.stage = 1;
+      finished = 0;
+      if (node->left) {
+        if (depth > kMaxHeight) return false;
+        frames[depth++] = Frame{node->left, 0, 0};
+      }
+    } else if (frame.stage == 1) {
+      frame.stage = 2;
+      frame.leftHeight = finished;
+      if (previous && (previous->next != node || CompareNodes(*previous, *node) >= 0)) return false;
+      previous = node;
+      ++seen;
+      finished = 0;
+      if (node->right) {
+        if (depth > kMaxHeight) return false;
+        frames[depth++] = Frame{node->right, 0, 0};
+      }
+    } else {
+      const int difference = finished - frame.leftHeight;
+      if (difference != node->balance || difference < -1 || difference > 1) return false;
+      finished = 1 + std::max(finished, frame.leftHeight);
+      --depth;
+    }
+  }
+  return seen == count && (!previous || previous->next == nullptr);
 }
 
 }  // namespace Zorv::StructureTree

@@ -54,7 +54,15 @@ struct Path {
 // Byte-wise order: the shorter of two texts with a common prefix comes first.
 int Compare(std::string_view a, std::string_view b);
 
-// Sets the key of `node` when it is short enough to live inside it.
+// The first bytes of `key` (zero-padded to 8) as a number that orders like
+// the bytes do: keys whose heads differ compare like their heads.
+uint64_t KeyHead(std::string_view key);
+
+// Byte-wise order of two nodes' keys.
+int CompareNodes(const StructureNode& a, const StructureNode& b);
+
+// Sets the key of `node` when it is short enough to live inside it. The head
+// is written as one word, so reading it back as one never waits on the store.
 // REQUIRES: key.size() <= StructureNode::kInlineKey.
 void SetInlineKey(StructureNode& node, std::string_view key);
 
@@ -69,6 +77,11 @@ const StructureNode* First(const StructureNode* root);
 // Arranges the first `count` nodes of the key-ordered list at `head` into a
 // balanced tree (left, right and balance; `next` is kept) and returns its root.
 StructureNode* BuildBalanced(StructureNode* head, uint32_t count);
+
+// Whether the tree at `root` holds `count` nodes in strictly increasing key
+// order, chained through `next` in that order, with every balance factor equal
+// to the real height difference and within -1..1. Walks without recursion.
+bool IsValid(const StructureNode* root, uint32_t count);
 
 }  // namespace StructureTree
 }  // namespace Zorv

@@ -16,8 +16,12 @@
 // nesting depth costs heap memory, never call stack. Strings, keys and blobs
 // are copied once, into the root's arena.
 //
-// A key that occurs twice in one structure keeps the later value: key() empties
-// the field it selects.
+// A structure's fields are collected as they arrive and arranged once, when it
+// ends: sorted by key (byte-wise), the later of repeated keys kept and the
+// earlier ones freed, and the field tree linked balanced in one pass. Until
+// endObject() the structure shows no fields; a builder given up with
+// structures still open leaves their collected fields out of them, in the
+// tree's arena until the tree is cleared (the readers clear it on failure).
 //
 // REQUIRES: the events form one well-nested value: each end matches the open
 // container, key() comes only directly inside a structure and before each of
@@ -33,6 +37,8 @@
 #include <vector>
 
 #include "binding/binding_property.h"
+#include "binding/binding_property_access.h"
+#include "binding/structure_tree.h"
 
 namespace Zorv {
 
@@ -60,6 +66,9 @@ class TreeBuilder {
   void key(std::string_view name);
   void endObject();
 
+  // Ends every open container as if its end had arrived, completing the root.
+  void closeAll();
+
   // Containers currently open.
   size_t depth() const { return stack_.size(); }
   // The root value is finished (a scalar was set or its container closed).
@@ -74,9 +83,22 @@ class TreeBuilder {
   void finishScalar() { complete_ = stack_.empty(); }
   void close();
 
+  struct Open {
+    BindingProperty* value;
+    size_t firstField;  // its fields start here in fields_
+  };
+  struct Field {
+    uint64_t head;  // StructureTree::KeyHead() of the key
+    StructureNode* node;
+  };
+
+  void arrangeFields(BindingProperty& structure, size_t first);
+
   BindingProperty* root_;
   BindingProperty* pendingField_ = nullptr;  // selected by key()
-  std::vector<BindingProperty*> stack_;
+  std::vector<Open> stack_;
+  // The fields of every open structure, the innermost one's last.
+  std::vector<Field> fields_;
   bool complete_ = false;
 };
 
@@ -85,7 +107,7 @@ class TreeBuilder {
 inline BindingProperty& TreeBuilder::target() {
   assert(!complete_);
   if (stack_.empty()) return *root_;
-  BindingProperty* open = stack_.back();
+  BindingProperty* open = stack_.back().value;
   if (open->kind() == ValueKind::Collection) return open->append();
   assert(pendingField_ != nullptr);
   return *pendingField_;
@@ -126,28 +148,31 @@ inline void TreeBuilder::beginArray(size_t sizeHint) {
   collection.makeCollection();
   if (sizeHint > 0)
     collection.reserve(sizeHint < kMaxReservedElements ? sizeHint : kMaxReservedElements);
-  stack_.push_back(&collection);
+  stack_.push_back(Open{&collection, 0});
 }
 
 inline void TreeBuilder::endArray() {
-  assert(!stack_.empty() && stack_.back()->kind() == ValueKind::Collection);
+  assert(!stack_.empty() && stack_.back().value->kind() == ValueKind::Collection);
   close();
 }
 
 inline void TreeBuilder::beginObject() {
   BindingProperty& structure = target();
   structure.makeStructure();
-  stack_.push_back(&structure);
+  stack_.push_back(Open{&structure, fields_.size()});
 }
 
 inline void TreeBuilder::key(std::string_view name) {
-  assert(!stack_.empty() && stack_.back()->kind() == ValueKind::Structure);
-  pendingField_ = &stack_.back()->field(name);
-  pendingField_->clear();
+  assert(!stack_.empty() && stack_.back().value->kind() == ValueKind::Structure);
+  StructureNode* node = BindingPropertyAccess::NewField(*stack_.back().value, name);
+  fields_.push_back(Field{StructureTree::KeyHead(name), node});
+  pendingField_ = &node->value;
 }
 
 inline void TreeBuilder::endObject() {
-  assert(!stack_.empty() && stack_.back()->kind() == ValueKind::Structure);
+  assert(!stack_.empty() && stack_.back().value->kind() == ValueKind::Structure);
+  const Open open = stack_.back();
+  if (fields_.size() > open.firstField) arrangeFields(*open.value, open.firstField);
   close();
 }
 
