@@ -419,6 +419,11 @@ void BindingPropertyAccess::SetFields(BindingProperty& structure, StructureNode*
   structure.size_ = count;
 }
 
+const StructureNode* BindingPropertyAccess::Fields(const BindingProperty& structure) {
+  if (structure.kind_ != ValueKind::Structure) return nullptr;
+  return BindingProperty::Impl::Root(structure.payload_);
+}
+
 std::string_view ValueKindName(ValueKind kind) {
   static constexpr std::string_view kNames[] = {"empty",      "bool",     "signed", "unsigned",
                                                 "float",      "string",   "blob",   "enum",

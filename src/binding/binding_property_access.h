@@ -25,6 +25,8 @@ class BindingPropertyAccess {
   // Makes the tree at `root` (of `count` nodes, valid as StructureTree::IsValid
   // says) the fields of `structure`, which must be an empty structure.
   static void SetFields(BindingProperty& structure, StructureNode* root, uint32_t count);
+  // The root of a structure's field tree; null for no fields or another kind.
+  static const StructureNode* Fields(const BindingProperty& structure);
 };
 
 }  // namespace Zorv
