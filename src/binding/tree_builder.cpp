@@ -5,6 +5,10 @@
 
 namespace Zorv {
 
+namespace {
+constexpr std::ptrdiff_t kInsertionSortFields = 24;
+}  // namespace
+
 TreeBuilder::TreeBuilder(BindingProperty& root) : root_(&root) {
   root.clear();
 }
@@ -35,8 +39,18 @@ void TreeBuilder::arrangeFields(BindingProperty& structure, size_t first) {
   bool ascending = true;
   for (auto at = begin + 1; at < end && ascending; ++at) ascending = order(at[-1], *at) < 0;
   if (!ascending) {
-    // Stable: of repeated keys the one that came last stays last.
-    std::stable_sort(begin, end, [&](const Field& a, const Field& b) { return order(a, b) < 0; });
+    // Stable: of repeated keys the one that came last stays last. Most
+    // structures are small, and insertion sort needs no buffer for them.
+    if (end - begin <= kInsertionSortFields) {
+      for (auto at = begin + 1; at < end; ++at) {
+        const Field moving = *at;
+        auto to = at;
+        for (; to > begin && order(to[-1], moving) > 0; --to) *to = to[-1];
+        *to = moving;
+      }
+    } else {
+      std::stable_sort(begin, end, [&](const Field& a, const Field& b) { return order(a, b) < 0; });
+    }
   }
   // Chain the nodes in key order, keeping only the last of each run of equal keys.
   StructureNode* head = nullptr;
