@@ -12,54 +12,15 @@
 #include "binding/binding_property_access.h"
 #include "binding/structure_tree.h"
 #include "binding/value_arena.h"
+#include "binding/work_stack.h"
 #include "logging/allocator.h"
 
 namespace Zorv {
 
 namespace {
 
-// The stack of the iterative tree walks: the first entries live inline, so
-// shallow trees cost no allocation; deeper ones grow through the framework
-// allocator.
-template <class T>
-class WorkStack {
-  static_assert(std::is_trivially_copyable_v<T>);
-
- public:
-  WorkStack() = default;
-  WorkStack(const WorkStack&) = delete;
-  WorkStack& operator=(const WorkStack&) = delete;
-  ~WorkStack() {
-    if (data_ != inline_) Free(data_);
-  }
-
-  bool empty() const { return size_ == 0; }
-  void push(const T& item) {
-    if (size_ == capacity_) grow();
-    data_[size_++] = item;
-  }
-  T pop() { return data_[--size_]; }
-
- private:
-  void grow() {
-    const size_t capacity = capacity_ * 2;
-    void* moved =
-        data_ == inline_ ? Allocate(capacity * sizeof(T)) : Reallocate(data_, capacity * sizeof(T));
-    if (!moved) throw std::bad_alloc();
-    if (data_ == inline_) std::memcpy(moved, inline_, size_ * sizeof(T));
-    data_ = static_cast<T*>(moved);
-    capacity_ = capacity;
-  }
-
-  static constexpr size_t kInline = 32;
-  T inline_[kInline];
-  T* data_ = inline_;
-  size_t size_ = 0;
-  size_t capacity_ = kInline;
-};
-
 // An element array is its capacity, padded to 8 bytes, then the elements.
-constexpr size_t kArrayHeader = 8;
+constexpr size_t kArrayHeader = BindingPropertyAccess::kArrayHeader;
 constexpr uint32_t kFirstCapacity = 2;
 
 static_assert(sizeof(StructureNode) == 64);
@@ -403,8 +364,12 @@ struct BindingProperty::Impl {
   }
 };
 
-StructureNode* BindingPropertyAccess::NewField(BindingProperty& structure, std::string_view key) {
-  return BindingProperty::Impl::NewNode(BindingProperty::Impl::ArenaOf(structure), key);
+ValueArena& BindingPropertyAccess::CreateArena(BindingProperty& root) {
+  return BindingProperty::Impl::ArenaOf(root);
+}
+
+void BindingPropertyAccess::TooLarge() {
+  throw std::length_error("value larger than 4 GiB");
 }
 
 void BindingPropertyAccess::DropField(BindingProperty& structure, StructureNode* node) {

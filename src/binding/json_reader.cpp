@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <new>
 #include <string>
 
 #include "binding/tree_builder.h"
@@ -13,74 +15,51 @@
 namespace Zorv {
 namespace {
 
-// A bounded stream over the input: the text need not be zero-terminated, and
-// its end reads as '\0', which is how the tokenizer sees the end of input.
-struct ViewStream {
-  using Ch = char;
-
-  explicit ViewStream(std::string_view text)
-      : src_(text.data()), begin_(text.data()), end_(text.data() + text.size()) {}
-
-  Ch Peek() const { return src_ == end_ ? '\0' : *src_; }
-  Ch Take() { return src_ == end_ ? '\0' : *src_++; }
-  size_t Tell() const { return static_cast<size_t>(src_ - begin_); }
-
-  // Output side of the stream concept; never used by a non-in-situ parse.
-  Ch* PutBegin() { return nullptr; }
-  void Put(Ch) {}
-  void Flush() {}
-  size_t PutEnd(Ch*) { return 0; }
-
-  const char* src_;
-  const char* begin_;
-  const char* end_;
-};
-
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-bool IsNumberCharacter(char c) {
-  return IsDigit(c) || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-';
-}
+// The tokenizer reads a private copy of the text, zero-terminated and padded
+// so that its 16-byte vector scans of strings and blanks (aligned loads that
+// may reach up to 15 bytes past the terminator) stay inside the copy, and it
+// decodes strings in place there. A zero byte inside the text reads as its
+// end, as it would in the text itself.
+class PaddedCopy {
+ public:
+  static constexpr size_t kPadding = 16;
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\n' || c == '\r' || c == '\t';
-}
+  explicit PaddedCopy(std::string_view text) {
+    const size_t bytes = text.size() + kPadding;
+    data_ = bytes <= sizeof small_
+                ? small_
+                : static_cast<char*>(::operator new[](bytes, std::align_val_t{kPadding}));
+    refill(text);
+  }
+  ~PaddedCopy() {
+    if (data_ != small_) ::operator delete[](data_, std::align_val_t{kPadding});
+  }
+  PaddedCopy(const PaddedCopy&) = delete;
+  PaddedCopy& operator=(const PaddedCopy&) = delete;
 
-}  // namespace
-}  // namespace Zorv
+  // Copies `text` (the one given at construction) in again.
+  void refill(std::string_view text) {
+    if (!text.empty()) std::memcpy(data_, text.data(), text.size());
+    std::memset(data_ + text.size(), 0, kPadding);
+  }
+  char* data() { return data_; }
 
-namespace rapidjson {
-
-// The tokenizer works on the stream itself, not on local copies, so that the
-// number handler can see where the number it reports ends.
-template <>
-struct StreamTraits<Zorv::ViewStream> {
-  enum { copyOptimization = 0 };
+ private:
+  alignas(16) char small_[512];
+  char* data_;
 };
 
-// The vectorised blank skipper, entered only with at least 17 bytes left so
-// that it never forms a pointer before the start of the text.
-template <>
-inline void SkipWhitespace(Zorv::ViewStream& is) {
-  const char* p = is.src_;
-  if (p == is.end_ || !Zorv::IsBlank(*p)) return;
-#if defined(RAPIDJSON_SSE2) || defined(RAPIDJSON_SSE42)
-  if (is.end_ - p > 16) {
-    is.src_ = SkipWhitespace_SIMD(p, is.end_);
-    return;
-  }
-#endif
-  is.src_ = SkipWhitespace(p, is.end_);
-}
-
-}  // namespace rapidjson
-
-namespace Zorv {
-namespace {
-
-constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag;
+// Recursive descent is the tokenizer's fastest mode, and its stack use grows
+// with the nesting depth: the handler stops it at this depth, and such a text
+// is read again by the iterative mode, whose depth costs heap memory only.
+constexpr unsigned kRecursiveFlags =
+    rapidjson::kParseInsituFlag | rapidjson::kParseNumbersAsStringsFlag;
+constexpr unsigned kIterativeFlags = kRecursiveFlags | rapidjson::kParseIterativeFlag;
+constexpr size_t kRecursiveDepth = 64;
 
 constexpr const char* kErrorTexts[] = {
     "No error.",
@@ -152,7 +131,7 @@ bool ReadDouble(std::string_view token, double& value) {
 // Feeds the tokenizer's events into the tree.
 class JsonEvents {
  public:
-  JsonEvents(TreeBuilder& builder, const ViewStream& stream) : builder_(builder), stream_(stream) {}
+  JsonEvents(TreeBuilder& builder, bool limitDepth) : builder_(builder), limitDepth_(limitDepth) {}
 
   bool Null() {
     builder_.null();
@@ -162,46 +141,54 @@ class JsonEvents {
     builder_.boolean(v);
     return true;
   }
-  // Integers arrive exactly: non-negative ones through Uint/Uint64, negative
-  // ones (and "-0") through Int/Int64. Whatever does not fit in 64 bits, and
-  // every number with a fraction or exponent, arrives through Double.
-  bool Int(int v) {
-    builder_.signedInteger(v);
-    return true;
-  }
-  bool Uint(unsigned v) {
-    builder_.unsignedInteger(v);
-    return true;
-  }
-  bool Int64(int64_t v) {
-    builder_.signedInteger(v);
-    return true;
-  }
-  bool Uint64(uint64_t v) {
-    builder_.unsignedInteger(v);
-    return true;
-  }
-  // The tokenizer's own conversion may be a few units in the last place off
-  // (its exact one fails on some long digit strings), so the number is read
-  // again from its text, which ends where the stream stands now.
-  bool Double(double approximate) {
-    const char* end = stream_.src_;
-    const char* start = end;
-    while (start != stream_.begin_ && IsNumberCharacter(start[-1])) --start;
-    double value = approximate;
-    if (!ReadDouble(std::string_view(start, static_cast<size_t>(end - start)), value)) {
+  // Numbers arrive as their checked text and are typed here: an integer
+  // without '-' that fits in 64 bits is unsigned, one with '-' (even "-0")
+  // that fits in int64_t is signed; whatever does not fit, and every number
+  // with a fraction or exponent, is the correctly rounded double of its text.
+  bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+    const char* end = text + length;
+    bool integer = true;
+    for (const char* at = text; at != end; ++at) {
+      if (*at == '.' || *at == 'e' || *at == 'E') {
+        integer = false;
+        break;
+      }
+    }
+    if (integer) {
+      if (*text == '-') {
+        int64_t value;
+        if (std::from_chars(text, end, value).ec == std::errc()) {
+          builder_.signedInteger(value);
+          return true;
+        }
+      } else {
+        uint64_t value;
+        if (std::from_chars(text, end, value).ec == std::errc()) {
+          builder_.unsignedInteger(value);
+          return true;
+        }
+      }
+    }
+    double value;
+    if (!ReadDouble(std::string_view(text, length), value)) {
       numberTooBig_ = true;
       return false;
     }
     builder_.floating(value);
     return true;
   }
-  bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }  // not enabled
+  // Not called: numbers arrive as text.
+  bool Int(int) { return false; }
+  bool Uint(unsigned) { return false; }
+  bool Int64(int64_t) { return false; }
+  bool Uint64(uint64_t) { return false; }
+  bool Double(double) { return false; }
   bool String(const char* s, rapidjson::SizeType n, bool) {
     builder_.string(std::string_view(s, n));
     return true;
   }
   bool StartObject() {
+    if (tooDeep()) return false;
     builder_.beginObject();
     return true;
   }
@@ -214,6 +201,7 @@ class JsonEvents {
     return true;
   }
   bool StartArray() {
+    if (tooDeep()) return false;
     builder_.beginArray();
     return true;
   }
@@ -224,11 +212,19 @@ class JsonEvents {
 
   // The parse stopped on a number beyond the range of a double.
   bool numberTooBig() const { return numberTooBig_; }
+  // The parse stopped at the depth limit of recursive descent.
+  bool depthLimited() const { return depthLimited_; }
 
  private:
+  bool tooDeep() {
+    depthLimited_ = limitDepth_ && builder_.depth() >= kRecursiveDepth;
+    return depthLimited_;
+  }
+
   TreeBuilder& builder_;
-  const ViewStream& stream_;
+  const bool limitDepth_;
   bool numberTooBig_ = false;
+  bool depthLimited_ = false;
 };
 
 bool ReadHex4(std::string_view digits, unsigned& value) {
@@ -283,34 +279,49 @@ size_t FindLoneLowSurrogate(std::string_view text) {
   return std::string_view::npos;
 }
 
+// One pass of the tokenizer over `copy` into `root`; false when it stopped at
+// the depth limit of recursive descent.
+template <unsigned kFlags>
+bool Tokenize(char* copy, size_t size, BindingProperty& root, rapidjson::ParseErrorCode& code,
+              size_t& offset) {
+  TreeBuilder builder(root);
+  rapidjson::InsituStringStream stream(copy);
+  JsonEvents events(builder, (kFlags & rapidjson::kParseIterativeFlag) == 0);
+  rapidjson::Reader reader;
+  const rapidjson::ParseResult parsed = reader.Parse<kFlags>(stream, events);
+  code = rapidjson::kParseErrorNone;
+  offset = 0;
+  if (parsed.IsError()) {
+    if (events.depthLimited()) return false;
+    code = parsed.Code();
+    offset = parsed.Offset();
+    // The tokenizer reports a handler's refusal at the start of the number.
+    if (code == rapidjson::kParseErrorTermination && events.numberTooBig()) {
+      code = rapidjson::kParseErrorNumberTooBig;
+    }
+    // A zero byte reads as the end of input, but it is content, not emptiness.
+    if (code == rapidjson::kParseErrorDocumentEmpty && offset < size) {
+      code = rapidjson::kParseErrorValueInvalid;
+    }
+  } else if (stream.Tell() < size) {
+    // The tokenizer stopped at a zero byte after the value.
+    code = rapidjson::kParseErrorDocumentRootNotSingular;
+    offset = stream.Tell();
+  }
+  return true;
+}
+
 }  // namespace
 
 BindingResult FromJsonText(std::string_view text) {
   BindingResult result;
   rapidjson::ParseErrorCode code = rapidjson::kParseErrorNone;
   size_t offset = 0;
-  {
-    TreeBuilder builder(result.value);
-    ViewStream stream(text);
-    JsonEvents events(builder, stream);
-    rapidjson::Reader reader;
-    const rapidjson::ParseResult parsed = reader.Parse<kParseFlags>(stream, events);
-    if (parsed.IsError()) {
-      code = parsed.Code();
-      offset = parsed.Offset();
-      // The tokenizer reports a handler's refusal at the start of the number.
-      if (code == rapidjson::kParseErrorTermination && events.numberTooBig()) {
-        code = rapidjson::kParseErrorNumberTooBig;
-      }
-      // A zero byte reads as the end of input, but it is content, not emptiness.
-      if (code == rapidjson::kParseErrorDocumentEmpty && offset < text.size()) {
-        code = rapidjson::kParseErrorValueInvalid;
-      }
-    } else if (stream.Tell() < text.size()) {
-      // The tokenizer stopped at a zero byte after the value.
-      code = rapidjson::kParseErrorDocumentRootNotSingular;
-      offset = stream.Tell();
-    }
+  PaddedCopy copy(text);
+  if (!Tokenize<kRecursiveFlags>(copy.data(), text.size(), result.value, code, offset)) {
+    // Strings decoded in place changed the copy.
+    copy.refill(text);
+    Tokenize<kIterativeFlags>(copy.data(), text.size(), result.value, code, offset);
   }
   const size_t lone = FindLoneLowSurrogate(text);
   if (lone != std::string_view::npos && (code == rapidjson::kParseErrorNone || lone < offset)) {

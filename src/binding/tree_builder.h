@@ -29,16 +29,17 @@
 // guarantee this from their own grammar; it is never up to the input.
 #pragma once
 
+#include <bit>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
-#include <vector>
 
 #include "binding/binding_property.h"
 #include "binding/binding_property_access.h"
 #include "binding/structure_tree.h"
+#include "binding/work_stack.h"
 
 namespace Zorv {
 
@@ -87,18 +88,45 @@ class TreeBuilder {
     BindingProperty* value;
     size_t firstField;  // its fields start here in fields_
   };
+
+ public:
+  // A field of an open structure, with the head of its key for sorting.
   struct Field {
     uint64_t head;  // StructureTree::KeyHead() of the key
     StructureNode* node;
   };
 
+ private:
+  // Structures of up to this many fields are sorted through their shape.
+  static constexpr size_t kShapeFields = 16;
+
+  // The keys of the last small structure that needed sorting, in the order
+  // they came, and where each one went: `order[k]` is the input index of the
+  // k-th key in key order. Only shapes without repeated keys are kept.
+  struct Shape {
+    static constexpr size_t kLongKeyBytes = 256;
+
+    size_t count = 0;  // 0: none kept
+    uint64_t heads[kShapeFields];
+    uint32_t lengths[kShapeFields];
+    uint8_t order[kShapeFields];
+    // The keys longer than the inline bound, one after another.
+    char longKeys[kLongKeyBytes];
+
+    bool matches(const Field* fields, size_t count) const;
+    void record(const Field* fields, size_t count, const uint8_t* sorted);
+  };
+
+  static int Order(const Field& a, const Field& b);
+  bool sortSmall(Field* fields, size_t count);
   void arrangeFields(BindingProperty& structure, size_t first);
 
   BindingProperty* root_;
   BindingProperty* pendingField_ = nullptr;  // selected by key()
-  std::vector<Open> stack_;
+  WorkStack<Open, 32> stack_;
   // The fields of every open structure, the innermost one's last.
-  std::vector<Field> fields_;
+  WorkStack<Field, 64> fields_;
+  Shape shape_;
   bool complete_ = false;
 };
 
@@ -108,38 +136,40 @@ inline BindingProperty& TreeBuilder::target() {
   assert(!complete_);
   if (stack_.empty()) return *root_;
   BindingProperty* open = stack_.back().value;
-  if (open->kind() == ValueKind::Collection) return open->append();
+  if (open->kind() == ValueKind::Collection) return BindingPropertyAccess::AppendFresh(*open);
   assert(pendingField_ != nullptr);
   return *pendingField_;
 }
 
+// Every target() is a new element, a new field or the emptied root.
+
 inline void TreeBuilder::null() {
-  target();  // a new element or field starts out empty
+  target();
   finishScalar();
 }
 
 inline void TreeBuilder::boolean(bool value) {
-  target() = value;
+  BindingPropertyAccess::SetFreshScalar(target(), ValueKind::Bool, value ? 1 : 0);
   finishScalar();
 }
 
 inline void TreeBuilder::signedInteger(int64_t value) {
-  target() = value;
+  BindingPropertyAccess::SetFreshScalar(target(), ValueKind::Signed, static_cast<uint64_t>(value));
   finishScalar();
 }
 
 inline void TreeBuilder::unsignedInteger(uint64_t value) {
-  target() = value;
+  BindingPropertyAccess::SetFreshScalar(target(), ValueKind::Unsigned, value);
   finishScalar();
 }
 
 inline void TreeBuilder::floating(double value) {
-  target() = value;
+  BindingPropertyAccess::SetFreshScalar(target(), ValueKind::Float, std::bit_cast<uint64_t>(value));
   finishScalar();
 }
 
 inline void TreeBuilder::string(std::string_view value) {
-  target() = value;
+  BindingPropertyAccess::SetFreshBytes(target(), ValueKind::String, value.data(), value.size());
   finishScalar();
 }
 
@@ -148,7 +178,7 @@ inline void TreeBuilder::beginArray(size_t sizeHint) {
   collection.makeCollection();
   if (sizeHint > 0)
     collection.reserve(sizeHint < kMaxReservedElements ? sizeHint : kMaxReservedElements);
-  stack_.push_back(Open{&collection, 0});
+  stack_.push(Open{&collection, 0});
 }
 
 inline void TreeBuilder::endArray() {
@@ -159,13 +189,13 @@ inline void TreeBuilder::endArray() {
 inline void TreeBuilder::beginObject() {
   BindingProperty& structure = target();
   structure.makeStructure();
-  stack_.push_back(Open{&structure, fields_.size()});
+  stack_.push(Open{&structure, fields_.size()});
 }
 
 inline void TreeBuilder::key(std::string_view name) {
   assert(!stack_.empty() && stack_.back().value->kind() == ValueKind::Structure);
   StructureNode* node = BindingPropertyAccess::NewField(*stack_.back().value, name);
-  fields_.push_back(Field{StructureTree::KeyHead(name), node});
+  fields_.push(Field{StructureTree::KeyHead(name), node});
   pendingField_ = &node->value;
 }
 
@@ -177,7 +207,7 @@ inline void TreeBuilder::endObject() {
 }
 
 inline void TreeBuilder::close() {
-  stack_.pop_back();
+  stack_.pop();
   complete_ = stack_.empty();
 }
 
