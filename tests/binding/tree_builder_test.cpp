@@ -235,6 +235,60 @@ TEST(TreeBuilderTest, ManyRepeatedKeysKeepTheLastAndFreeTheRest) {
   EXPECT_EQ(root.arena()->liveBlocks(), expected.arena()->liveBlocks());
 }
 
+// Structures that follow each other in one list reuse the key order found
+// for the one before when their keys match it exactly; keys that differ only
+// past their first eight bytes, by length, by order or by a repeat must not
+// take the previous order.
+TEST(TreeBuilderTest, ConsecutiveStructuresOfNearlyTheSameShape) {
+  using namespace std::string_literals;
+  const std::string longA = "gameVersionA", longB = "gameVersionB";
+  const std::string hugeA = std::string(300, 'k') + "A", hugeB = std::string(300, 'k') + "B";
+  // Each list differs from the one before it, except where noted, so that
+  // taking the previous order would put its keys out of order.
+  const std::vector<std::vector<std::string>> lists = {
+      {"z", longB, longA},
+      {"z", longB, longA},  // the same shape again
+      {"z", longA, longB},  // long keys that differ after their first eight bytes
+      {"z", "a\0"s, "a"},
+      {"z", "a", "a\0"s},  // the same heads, other lengths
+      {"z", "a", "a\0"s, "b"},
+      {"z", "a", "z"},  // a repeated key
+      {"z", "a", "z"},  // a shape with a repeat is not kept
+      {"q", "p", "o", "n", "m", "l", "k", "j", "i", "h", "g", "f", "e", "d", "c", "b", "a"},
+      {"z", hugeB, hugeA},  // too long to keep
+      {"z", hugeA, hugeB},
+  };
+  BindingProperty root;
+  {
+    TreeBuilder builder(root);
+    builder.beginArray();
+    for (const auto& keys : lists) {
+      builder.beginObject();
+      for (size_t i = 0; i < keys.size(); ++i) {
+        builder.key(keys[i]);
+        builder.unsignedInteger(i);
+      }
+      builder.endObject();
+    }
+    builder.endArray();
+  }
+  ASSERT_EQ(root.size(), lists.size());
+  for (size_t n = 0; n < lists.size(); ++n) {
+    SCOPED_TRACE(testing::Message() << "structure " << n);
+    BindingProperty expected;
+    for (size_t i = 0; i < lists[n].size(); ++i) expected.field(lists[n][i]) = uint64_t{i};
+    const BindingProperty& built = root.element(n);
+    EXPECT_TRUE(HasValidFields(built));
+    EXPECT_EQ(built, expected);
+    std::vector<std::string> names;
+    for (const auto& entry : built.fields()) names.emplace_back(entry.name);
+    std::vector<std::string> sorted = lists[n];
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    EXPECT_EQ(names, sorted);
+  }
+}
+
 // A structure still open when the input ends keeps the fields read so far.
 TEST(TreeBuilderTest, CloseAllEndsOpenContainersWithTheirFields) {
   BindingProperty root;
