@@ -39,6 +39,8 @@ class BindingPropertyAccess {
   // is no old payload to free. Bool, Signed, Unsigned and Float take the bits
   // of their payload; String and Blob copy `size` bytes into the tree's arena.
   static void SetFreshScalar(BindingProperty& value, ValueKind kind, uint64_t bits);
+  // Makes an empty value an empty collection or structure.
+  static void SetFreshContainer(BindingProperty& value, ValueKind kind);
   static void SetFreshBytes(BindingProperty& value, ValueKind kind, const void* data, size_t size);
   // A new empty element at the end of a collection (which must be one).
   static BindingProperty& AppendFresh(BindingProperty& collection);
@@ -60,13 +62,43 @@ inline void BindingPropertyAccess::SetFreshScalar(BindingProperty& value, ValueK
   value.kind_ = kind;
 }
 
+inline void BindingPropertyAccess::SetFreshContainer(BindingProperty& value, ValueKind kind) {
+  assert(value.kind_ == ValueKind::Empty);
+  assert(kind == ValueKind::Collection || kind == ValueKind::Structure);
+  value.kind_ = kind;
+}
+
+// Copies `size` bytes. Short texts, the usual keys and values, are copied by
+// two overlapping fixed-size moves instead of a call.
+inline void CopyBytes(void* to, const void* from, size_t size) {
+  auto* out = static_cast<char*>(to);
+  const auto* in = static_cast<const char*>(from);
+  if (size >= 8 && size <= 16) {
+    uint64_t head, tail;
+    std::memcpy(&head, in, 8);
+    std::memcpy(&tail, in + size - 8, 8);
+    std::memcpy(out, &head, 8);
+    std::memcpy(out + size - 8, &tail, 8);
+  } else if (size >= 4 && size < 8) {
+    uint32_t head, tail;
+    std::memcpy(&head, in, 4);
+    std::memcpy(&tail, in + size - 4, 4);
+    std::memcpy(out, &head, 4);
+    std::memcpy(out + size - 4, &tail, 4);
+  } else if (size < 4) {
+    for (size_t i = 0; i < size; ++i) out[i] = in[i];
+  } else {
+    std::memcpy(out, in, size);
+  }
+}
+
 inline void BindingPropertyAccess::SetFreshBytes(BindingProperty& value, ValueKind kind,
                                                  const void* data, size_t size) {
   assert(value.kind_ == ValueKind::Empty);
   if (size > UINT32_MAX) TooLarge();
   if (size > 0) {
     void* block = ArenaOf(value).allocate(size);
-    std::memcpy(block, data, size);
+    CopyBytes(block, data, size);
     value.payload_ = reinterpret_cast<uintptr_t>(block);
     value.size_ = static_cast<uint32_t>(size);
   }
@@ -81,7 +113,7 @@ inline StructureNode* BindingPropertyAccess::NewField(BindingProperty& structure
   char* text = nullptr;
   if (length > StructureNode::kInlineKey) {
     text = static_cast<char*>(arena.allocate(length));
-    std::memcpy(text, key.data(), length);
+    CopyBytes(text, key.data(), length);
   }
   auto* node = static_cast<StructureNode*>(arena.allocate(sizeof(StructureNode)));
   BindingProperty* value = new (&node->value) BindingProperty();

@@ -8,43 +8,6 @@ namespace Zorv::StructureTree {
 
 namespace {
 
-uint64_t Load(const char* at, size_t bytes) {
-  uint64_t value = 0;
-  if (bytes == 8) std::memcpy(&value, at, 8);
-  if (bytes == 4) {
-    uint32_t word;
-    std::memcpy(&word, at, 4);
-    value = word;
-  }
-  if (bytes == 2) {
-    uint16_t word;
-    std::memcpy(&word, at, 2);
-    value = word;
-  }
-  return value;
-}
-
-// The first min(size, 8) bytes at `at` as a word in memory order, zero-padded.
-// Two overlapping fixed-size loads rather than a copy of variable length into a
-// buffer that is then read as one word: that copy's stores cannot be forwarded
-// to the wide load, which then waits for them to reach the cache.
-uint64_t LoadPrefix(const char* at, size_t size) {
-  if constexpr (std::endian::native == std::endian::little) {
-    if (size >= 8) return Load(at, 8);
-    if (size >= 4) return Load(at, 4) | Load(at + size - 4, 4) << (8 * (size - 4));
-    if (size >= 2) return Load(at, 2) | Load(at + size - 2, 2) << (8 * (size - 2));
-    return size == 1 ? static_cast<unsigned char>(at[0]) : 0;
-  } else {
-    char bytes[8] = {};
-    if (size > 0) std::memcpy(bytes, at, std::min<size_t>(size, 8));
-    return Load(bytes, 8);
-  }
-}
-
-uint64_t Ordered(uint64_t word) {
-  return std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
-}
-
 // The first bytes of a node's key as a number that orders like the bytes do.
 uint64_t HeadValue(const char* head) {
   return Ordered(Load(head, 8));
@@ -119,10 +82,6 @@ int Compare(std::string_view a, std::string_view b) {
   return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
 
-uint64_t KeyHead(std::string_view key) {
-  return Ordered(LoadPrefix(key.data(), key.size()));
-}
-
 int CompareNodes(const StructureNode& a, const StructureNode& b) {
   const uint64_t left = HeadValue(a.keyBytes());
   const uint64_t right = HeadValue(b.keyBytes());
@@ -131,12 +90,6 @@ int CompareNodes(const StructureNode& a, const StructureNode& b) {
     return a.keyLength < b.keyLength ? -1 : (a.keyLength > b.keyLength ? 1 : 0);
   }
   return Compare(a.name(), b.name());
-}
-
-void SetInlineKey(StructureNode& node, std::string_view key) {
-  const uint64_t word = LoadPrefix(key.data(), key.size());
-  std::memcpy(node.head, &word, sizeof word);
-  node.keyLength = static_cast<uint32_t>(key.size());
 }
 
 const StructureNode* Find(const StructureNode* root, std::string_view key) {

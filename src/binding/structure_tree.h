@@ -10,8 +10,10 @@
 //   }
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "binding/binding_property.h"
@@ -54,9 +56,50 @@ struct Path {
 // Byte-wise order: the shorter of two texts with a common prefix comes first.
 int Compare(std::string_view a, std::string_view b);
 
+// A fixed-size load of 2, 4 or 8 bytes, widened to a word.
+inline uint64_t Load(const char* at, size_t bytes) {
+  uint64_t value = 0;
+  if (bytes == 8) std::memcpy(&value, at, 8);
+  if (bytes == 4) {
+    uint32_t word;
+    std::memcpy(&word, at, 4);
+    value = word;
+  }
+  if (bytes == 2) {
+    uint16_t word;
+    std::memcpy(&word, at, 2);
+    value = word;
+  }
+  return value;
+}
+
+// The first min(size, 8) bytes at `at` as a word in memory order, zero-padded.
+// Two overlapping fixed-size loads rather than a copy of variable length into a
+// buffer that is then read as one word: that copy's stores cannot be forwarded
+// to the wide load, which then waits for them to reach the cache.
+inline uint64_t LoadPrefix(const char* at, size_t size) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (size >= 8) return Load(at, 8);
+    if (size >= 4) return Load(at, 4) | Load(at + size - 4, 4) << (8 * (size - 4));
+    if (size >= 2) return Load(at, 2) | Load(at + size - 2, 2) << (8 * (size - 2));
+    return size == 1 ? static_cast<unsigned char>(at[0]) : 0;
+  } else {
+    char bytes[8] = {};
+    if (size > 0) std::memcpy(bytes, at, size < 8 ? size : 8);
+    return Load(bytes, 8);
+  }
+}
+
+// A word of key bytes in memory order as a number that orders like the bytes.
+inline uint64_t Ordered(uint64_t word) {
+  return std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+}
+
 // The first bytes of `key` (zero-padded to 8) as a number that orders like
 // the bytes do: keys whose heads differ compare like their heads.
-uint64_t KeyHead(std::string_view key);
+inline uint64_t KeyHead(std::string_view key) {
+  return Ordered(LoadPrefix(key.data(), key.size()));
+}
 
 // Byte-wise order of two nodes' keys.
 int CompareNodes(const StructureNode& a, const StructureNode& b);
@@ -64,7 +107,11 @@ int CompareNodes(const StructureNode& a, const StructureNode& b);
 // Sets the key of `node` when it is short enough to live inside it. The head
 // is written as one word, so reading it back as one never waits on the store.
 // REQUIRES: key.size() <= StructureNode::kInlineKey.
-void SetInlineKey(StructureNode& node, std::string_view key);
+inline void SetInlineKey(StructureNode& node, std::string_view key) {
+  const uint64_t word = LoadPrefix(key.data(), key.size());
+  std::memcpy(node.head, &word, sizeof word);
+  node.keyLength = static_cast<uint32_t>(key.size());
+}
 
 const StructureNode* Find(const StructureNode* root, std::string_view key);
 // The node holding `key`, or null after filling `path` for Link().

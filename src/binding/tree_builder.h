@@ -38,6 +38,7 @@
 
 #include "binding/binding_property.h"
 #include "binding/binding_property_access.h"
+#include "binding/structure_shape.h"
 #include "binding/structure_tree.h"
 #include "binding/work_stack.h"
 
@@ -89,33 +90,7 @@ class TreeBuilder {
     size_t firstField;  // its fields start here in fields_
   };
 
- public:
-  // A field of an open structure, with the head of its key for sorting.
-  struct Field {
-    uint64_t head;  // StructureTree::KeyHead() of the key
-    StructureNode* node;
-  };
-
- private:
-  // Structures of up to this many fields are sorted through their shape.
-  static constexpr size_t kShapeFields = 16;
-
-  // The keys of the last small structure that needed sorting, in the order
-  // they came, and where each one went: `order[k]` is the input index of the
-  // k-th key in key order. Only shapes without repeated keys are kept.
-  struct Shape {
-    static constexpr size_t kLongKeyBytes = 256;
-
-    size_t count = 0;  // 0: none kept
-    uint64_t heads[kShapeFields];
-    uint32_t lengths[kShapeFields];
-    uint8_t order[kShapeFields];
-    // The keys longer than the inline bound, one after another.
-    char longKeys[kLongKeyBytes];
-
-    bool matches(const Field* fields, size_t count) const;
-    void record(const Field* fields, size_t count, const uint8_t* sorted);
-  };
+  using Field = BuiltField;
 
   static int Order(const Field& a, const Field& b);
   bool sortSmall(Field* fields, size_t count);
@@ -126,7 +101,7 @@ class TreeBuilder {
   WorkStack<Open, 32> stack_;
   // The fields of every open structure, the innermost one's last.
   WorkStack<Field, 64> fields_;
-  Shape shape_;
+  StructureShape shape_;
   bool complete_ = false;
 };
 
@@ -175,7 +150,7 @@ inline void TreeBuilder::string(std::string_view value) {
 
 inline void TreeBuilder::beginArray(size_t sizeHint) {
   BindingProperty& collection = target();
-  collection.makeCollection();
+  BindingPropertyAccess::SetFreshContainer(collection, ValueKind::Collection);
   if (sizeHint > 0)
     collection.reserve(sizeHint < kMaxReservedElements ? sizeHint : kMaxReservedElements);
   stack_.push(Open{&collection, 0});
@@ -188,7 +163,7 @@ inline void TreeBuilder::endArray() {
 
 inline void TreeBuilder::beginObject() {
   BindingProperty& structure = target();
-  structure.makeStructure();
+  BindingPropertyAccess::SetFreshContainer(structure, ValueKind::Structure);
   stack_.push(Open{&structure, fields_.size()});
 }
 

@@ -255,6 +255,8 @@ TEST(TreeBuilderTest, ConsecutiveStructuresOfNearlyTheSameShape) {
       {"z", "a", "z"},  // a repeated key
       {"z", "a", "z"},  // a shape with a repeat is not kept
       {"q", "p", "o", "n", "m", "l", "k", "j", "i", "h", "g", "f", "e", "d", "c", "b", "a"},
+      {"p", "o", "n", "m", "l", "k", "j", "i", "h", "g", "f", "e", "d", "c", "b", "a"},
+      {"p", "o", "n", "m", "l", "k", "j", "i", "h", "g", "f", "e", "d", "c", "b", "a"},
       {"z", hugeB, hugeA},  // too long to keep
       {"z", hugeA, hugeB},
   };
