@@ -37,7 +37,7 @@ ValueArena::ValueArena() {
 }
 
 ValueArena::~ValueArena() {
-  reset();
+  releaseAll();
 }
 
 void ValueArena::ResetFirstPage(Pool& pool) {
@@ -61,8 +61,18 @@ void* ValueArena::reallocate(void* block, size_t oldSize, size_t newSize) {
 }
 
 void ValueArena::reset() {
+  releaseAll();
+  for (Pool& pool : pools_) {
+    pool.full = nullptr;
+    ResetFirstPage(pool);
+  }
+}
+
+void ValueArena::releaseAll() {
   PageSource& source = PageSource::Instance();
   for (Pool& pool : pools_) {
+    // Most pools of a small tree never left their first page.
+    if (pool.available == &pool.first && !pool.first.next && !pool.full) continue;
     for (PageHeader* list : {pool.available, pool.full}) {
       while (list) {
         PageHeader* page = list;
@@ -70,8 +80,6 @@ void ValueArena::reset() {
         if (page != &pool.first) source.give(page);
       }
     }
-    pool.full = nullptr;
-    ResetFirstPage(pool);
   }
   while (large_) {
     LargeBlock* block = large_;

@@ -85,6 +85,8 @@ class ValueArena {
   static void Remove(PageHeader*& head, PageHeader* page);
   static void ResetFirstPage(Pool& pool);
 
+  // Gives every page and large block back, leaving the pools as they are.
+  void releaseAll();
   void* take(Pool& pool);
   void give(Pool& pool, void* block);
   PageHeader* addPage(Pool& pool);
