@@ -104,11 +104,12 @@ char* EscapeByte(unsigned char c, char* out) {
   return out;
 }
 
-// Whether any of the bytes in `word` needs escaping: a quote, a backslash or
-// a byte below 0x20. Each test is the exact "has a zero byte" / "has a byte
-// below n" bit trick: a borrow only ever spreads above a byte that matches.
+// Nonzero when any of the bytes in `word` needs escaping: a quote, a
+// backslash or a byte below 0x20. Each test is the exact "has a zero byte" /
+// "has a byte below n" bit trick: a borrow only ever spreads above a byte that
+// matches.
 template <typename Word>
-bool NeedsEscape(Word word) {
+Word SpecialBytes(Word word) {
   constexpr Word kOnes = static_cast<Word>(~Word{0}) / 0xFF;
   constexpr Word kHighs = kOnes * 0x80;
   const auto hasZero = [](Word w) { return (w - kOnes) & ~w & kHighs; };
@@ -124,7 +125,7 @@ bool CopyPlainWords(const unsigned char* in, size_t count, char* out) {
   Word tail;
   std::memcpy(&head, in, sizeof head);
   std::memcpy(&tail, in + count - sizeof tail, sizeof tail);
-  if (NeedsEscape(head) | NeedsEscape(tail)) return false;
+  if ((SpecialBytes(head) | SpecialBytes(tail)) != 0) return false;
   std::memcpy(out, &head, sizeof head);
   std::memcpy(out + count - sizeof tail, &tail, sizeof tail);
   return true;
