@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -103,6 +104,45 @@ char* EscapeByte(unsigned char c, char* out) {
   return out;
 }
 
+// Nonzero when any of the bytes in `word` needs escaping: a quote, a
+// backslash or a byte below 0x20. Each test is the exact "has a zero byte" /
+// "has a byte below n" bit trick: a borrow only ever spreads above a byte that
+// matches.
+template <typename Word>
+Word SpecialBytes(Word word) {
+  constexpr Word kOnes = static_cast<Word>(~Word{0}) / 0xFF;
+  constexpr Word kHighs = kOnes * 0x80;
+  const auto hasZero = [](Word w) { return (w - kOnes) & ~w & kHighs; };
+  return ((word - kOnes * 0x20) & ~word & kHighs) | hasZero(word ^ (kOnes * '"')) |
+         hasZero(word ^ (kOnes * '\\'));
+}
+
+// Copies `count` bytes, 4 to 15 of them, from `in` to `out` when none needs
+// escaping, through two overlapping word loads; otherwise copies nothing.
+template <typename Word>
+bool CopyPlainWords(const unsigned char* in, size_t count, char* out) {
+  Word head;
+  Word tail;
+  std::memcpy(&head, in, sizeof head);
+  std::memcpy(&tail, in + count - sizeof tail, sizeof tail);
+  if ((SpecialBytes(head) | SpecialBytes(tail)) != 0) return false;
+  std::memcpy(out, &head, sizeof head);
+  std::memcpy(out + count - sizeof tail, &tail, sizeof tail);
+  return true;
+}
+
+// Bytes from `in` to `end`, fewer than sixteen, escaped as needed. Most keys
+// and short texts have nothing to escape and take two word copies.
+char* EscapeShort(const unsigned char* in, const unsigned char* end, char* out) {
+  const auto count = static_cast<size_t>(end - in);
+  if (count >= 8 ? CopyPlainWords<uint64_t>(in, count, out)
+                 : count >= 4 && CopyPlainWords<uint32_t>(in, count, out)) {
+    return out + count;
+  }
+  for (; in != end; ++in) out = EscapeByte(*in, out);
+  return out;
+}
+
 void WriteString(Output& output, std::string_view s) {
   char* out = output.reserve(2 + 6 * s.size());
   *out++ = '"';
@@ -129,8 +169,10 @@ void WriteString(Output& output, std::string_view s) {
     in += plain;
     out = EscapeByte(*in++, out + plain);
   }
+#else
+  for (; end - in >= 16; ++in) out = EscapeByte(*in, out);
 #endif
-  for (; in != end; ++in) out = EscapeByte(*in, out);
+  out = EscapeShort(in, end, out);
   *out++ = '"';
   output.commit(out);
 }

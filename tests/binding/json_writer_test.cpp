@@ -5,7 +5,10 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +85,59 @@ TEST(JsonWriterTest, EscapesOnlyQuoteBackslashAndControlBytes) {
     std::string object = "{";
     object.append(c.expected).append(":true}");
     EXPECT_EQ(ToJsonText(keyed), object);
+  }
+}
+
+// The escaping rules byte by byte, as the header states them.
+std::string Quoted(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte >= 0x20) {
+      out += c;
+    } else if (const char* shortForm = std::strchr("b\bt\tn\nf\fr\r", c); c != 0 && shortForm) {
+      out += '\\';
+      out += shortForm[-1];
+    } else {
+      char escaped[7];
+      std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
+      out += escaped;
+    }
+  }
+  return out + "\"";
+}
+
+// Texts are scanned in blocks and words of several lengths: every length up
+// to three blocks, with one byte of each kind at every position, and random
+// mixes. The neighbours of the special bytes with the top bit set (0x9F, 0xA0,
+// 0xA2, 0xDC) must pass unchanged.
+TEST(JsonWriterTest, EscapesAtEveryLengthAndPosition) {
+  constexpr std::string_view kBytes =
+      "\"\\\x00\x01\x1F\x20\x7F\x80\x9F\xA0\xA2\xDC\xFF"
+      "a"sv;
+  auto check = [](const std::string& text) {
+    ASSERT_EQ(ToJsonText(BindingProperty(text)), Quoted(text)) << testing::PrintToString(text);
+  };
+  for (size_t length = 0; length <= 48; ++length) {
+    SCOPED_TRACE(length);
+    const std::string plain(length, 'x');
+    check(plain);
+    for (size_t position = 0; position < length; ++position) {
+      for (const char byte : kBytes) {
+        std::string text = plain;
+        text[position] = byte;
+        check(text);
+      }
+    }
+  }
+  std::mt19937 random(11);
+  for (int i = 0; i < 2000; ++i) {
+    std::string text(random() % 40, 'x');
+    for (char& c : text) c = kBytes[random() % kBytes.size()];
+    check(text);
   }
 }
 

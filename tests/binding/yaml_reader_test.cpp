@@ -3,10 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "binding/json_writer.h"
 #include "binding/message_match.h"
@@ -113,6 +119,72 @@ TEST(YamlReaderTest, TypesScalars) {
     ASSERT_TRUE(result.success) << result.error();
     EXPECT_EQ(result.value.kindName(), c.expected.kindName());
     EXPECT_TRUE(result.value == c.expected) << result.value.displayText();
+  }
+}
+
+// Plain numbers with a fraction read to exactly strtod's double, whichever
+// way the reader takes: spellings near the ends of the double range, halfway
+// cases between neighbouring doubles, long digit runs, and random doubles in
+// many printed forms.
+TEST(YamlReaderTest, ReadsFractionsAsStrtodDoes) {
+  std::vector<std::string> texts = {
+      "0.1",
+      "-0.1",
+      ".5",
+      "-.5",
+      "5.",
+      "1.5e3",
+      "1.5E+3",
+      "-2.5e-3",
+      "0.000001",
+      "1e-5",
+      "1e-400",
+      "4.9e-324",
+      "2.4703282292062328e-324",
+      "2.2250738585072011e-308",
+      "1.7976931348623157e308",
+      "-1.7976931348623157e308",
+      "9007199254740993.5",
+      "0.30000000000000004",
+      "+0.5",
+      "0x1.8p1",
+      "1.0000000000000001110223024625156540423631668",
+  };
+  std::mt19937_64 random(7);
+  char text[64];
+  for (int i = 0; i < 3000; ++i) {
+    double value;
+    do {
+      value = std::bit_cast<double>(random());
+    } while (!std::isfinite(value) || value == std::trunc(value));
+    std::snprintf(text, sizeof text, "%.*g", static_cast<int>(1 + random() % 17), value);
+    texts.emplace_back(text);
+    std::snprintf(text, sizeof text, "%.*e", static_cast<int>(random() % 20), value);
+    texts.emplace_back(text);
+    // Between a double and the next one up: the hardest texts to round.
+    const long double halfway = (static_cast<long double>(value) +
+                                 std::nextafter(value, std::numeric_limits<double>::infinity())) /
+                                2;
+    std::snprintf(text, sizeof text, "%.*Le", static_cast<int>(16 + random() % 24), halfway);
+    texts.emplace_back(text);
+    std::snprintf(text, sizeof text, "%llu.%llu",
+                  static_cast<unsigned long long>(random() >> (random() % 64)),
+                  static_cast<unsigned long long>(random()));
+    texts.emplace_back(text);
+  }
+  std::string sequence = "[";
+  for (const std::string& t : texts) sequence += t + ", ";
+  sequence += "end]";
+  const BindingResult result = ParseYaml(sequence);
+  ASSERT_TRUE(result.success) << result.error();
+  ASSERT_EQ(result.value.size(), texts.size() + 1);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const double expected = std::strtod(texts[i].c_str(), nullptr);
+    if (expected == std::trunc(expected)) continue;  // whole numbers are integers
+    SCOPED_TRACE(texts[i]);
+    const BindingProperty& value = result.value.element(i);
+    ASSERT_EQ(value.kind(), ValueKind::Float);
+    EXPECT_EQ(std::bit_cast<uint64_t>(value.asDouble()), std::bit_cast<uint64_t>(expected));
   }
 }
 
