@@ -241,6 +241,8 @@ bool PluginHost::Shutdown() {
 void PluginHost::ReleaseResponse() {
   if (!holdsResponse_) return;
   holdsResponse_ = false;
+  // Moved out, not assigned over: a string assigned an empty one keeps its room.
+  { const HttpResponse released = std::move(response_); }
   response_ = HttpResponse();
   responseHeaders_ = {};
 }

@@ -203,8 +203,10 @@ class PluginHost {
   HttpTransport& Transport() { return *transport_; }
   // The host's own fake; null when Options gave a transport.
   FakeHttpTransport* FakeTransport() { return ownTransport_.get(); }
-  // Bytes of the last SendRequest answer that the host still holds for the plug-in.
-  size_t HeldResponseBytes() const { return response_.body.size() + response_.errorText.size(); }
+  // Room that the last SendRequest answer's body and error text still take.
+  size_t HeldResponseBytes() const {
+    return response_.body.capacity() + response_.errorText.capacity();
+  }
 
   // ---- Events ----------------------------------------------------------------------------------
   EventBus& Bus() { return bus_; }
