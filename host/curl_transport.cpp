@@ -41,9 +41,8 @@ void ReserveAnnounced(Transfer& transfer) {
     return;
   }
   const auto bound = std::min(transfer.maxBody, CurlHttpTransport::kMaxAnnouncedReservation);
-  Platform::ReserveLarge(transfer.response.body,
-                         static_cast<size_t>(std::min<curl_off_t>(
-                             announced, static_cast<curl_off_t>(bound))));
+  Platform::ReserveLarge(transfer.response.body, static_cast<size_t>(std::min<curl_off_t>(
+                                                     announced, static_cast<curl_off_t>(bound))));
 }
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
@@ -158,13 +157,12 @@ HttpResponse CurlHttpTransport::Send(const HttpRequest& request) {
 
   const CURLcode code = curl_easy_perform(handle);
   if (transfer.tooLarge) {
-    return HttpResponse::Failure(static_cast<int32_t>(code),
-                                 "the response body is larger than " +
-                                     std::to_string(options_.maxBodyBytes) + " bytes");
+    return HttpResponse::Failure(
+        static_cast<int32_t>(code),
+        "the response body is larger than " + std::to_string(options_.maxBodyBytes) + " bytes");
   }
   if (transfer.outOfMemory) {
-    return HttpResponse::Failure(static_cast<int32_t>(code),
-                                 "out of memory for the response body");
+    return HttpResponse::Failure(static_cast<int32_t>(code), "out of memory for the response body");
   }
   if (code != CURLE_OK) {
     return HttpResponse::Failure(static_cast<int32_t>(code),

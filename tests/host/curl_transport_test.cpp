@@ -172,8 +172,8 @@ TEST(CurlHttpTransportTest, AnnouncedLengthsAndLongBodiesAreBounded) {
     std::string error;  // empty: any failure text
   };
   const std::vector<Case> cases = {
-      {"a length far past the body",
-       "HTTP/1.1 200 OK\r\nContent-Length: 68719476736\r\n\r\nabc", UINT32_MAX, ""},
+      {"a length far past the body", "HTTP/1.1 200 OK\r\nContent-Length: 68719476736\r\n\r\nabc",
+       UINT32_MAX, ""},
       {"a length a little past the body", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc",
        UINT32_MAX, ""},
       {"a body past the limit", "HTTP/1.1 200 OK\r\n\r\n" + std::string(5000, 'x'), 1000,

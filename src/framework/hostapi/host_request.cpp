@@ -98,9 +98,9 @@ HostResponse AppModule::SendHttpRequest(const HostRequest& request, const BodyTa
   ConvertResponse(answer, FormatString("%1 %2", MethodText(method), request.url), !takeBody,
                   response);
   if (takeBody && response.resultCode == 0 && !response.conversionFailed) {
-    takeBody(response, answer.body ? std::string_view(static_cast<const char*>(answer.body),
-                                                      answer.bodySize)
-                                   : std::string_view());
+    takeBody(response,
+             answer.body ? std::string_view(static_cast<const char*>(answer.body), answer.bodySize)
+                         : std::string_view());
   }
   return response;
 }
