@@ -17,6 +17,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.request
 
@@ -169,41 +170,104 @@ def vm_hwm(pid):
     return 0
 
 
-def whole_program(build, repetitions, threads, requests, size, out):
-    lines = []
-    top = tempfile.mkdtemp(prefix="pex_bench_")
-    workspace = os.path.join(top, "ws")
+def requests_per_second(build, workspace, repetitions, threads, requests, out):
+    """zorv-host's plug-in route against a static route of the same HTTP server library."""
+    zorv, port, token = start_zorv(build, workspace, out, "zorv-host-rps")
+    static, static_port = start_static(build, out)
     try:
-        # Requests per second: zorv-host's plug-in route against a static route.
-        zorv, port, token = start_zorv(build, workspace, out, "zorv-host-rps")
-        static, static_port = start_static(build, out)
-        try:
-            load(build, port, "/pex-replays/v1/metadata/5001", threads, requests // 10, token)
-            load(build, static_port, "/static", threads, requests // 10)
-            ratios = []
-            for _ in range(repetitions):
-                ours = load(build, port, "/pex-replays/v1/metadata/5001", threads, requests, token)
-                peer = load(build, static_port, "/static", threads, requests)
-                ratios.append(ours / peer)
-        finally:
-            static.send_signal(signal.SIGTERM)
-            static.wait()
-            zorv.stop()
-        lines.append(fmt_row(f"HTTP GET metadata/5001 / static route, rps, {threads} conn.",
-                             ratios, ">= 0.8"))
+        load(build, port, "/pex-replays/v1/metadata/5001", threads, requests // 10, token)
+        load(build, static_port, "/static", threads, requests // 10)
+        ratios = []
+        for _ in range(repetitions):
+            ours = load(build, port, "/pex-replays/v1/metadata/5001", threads, requests, token)
+            peer = load(build, static_port, "/static", threads, requests)
+            ratios.append(ours / peer)
+    finally:
+        static.send_signal(signal.SIGTERM)
+        static.wait()
+        zorv.stop()
+    return [fmt_row(f"HTTP GET metadata/5001 / static route, rps, {threads} conn.", ratios,
+                    ">= 0.8")]
 
-        # A large replay on the simulated server, under one name per repetition.
+
+class MetadataStates:
+    """Follows zorv-host's event stream and remembers each game's newest metadata state.
+
+    Waiting on the stream sees a state the moment the plug-in publishes it, without the
+    delay of a polling interval and without polling requests that compete with the
+    download for the host's thread."""
+
+    PREFIX = "/pex-replays/v1/metadata/"
+
+    def __init__(self, port, token):
+        request = urllib.request.Request(f"http://127.0.0.1:{port}/events")
+        if token:
+            request.add_header("Authorization", f"Bearer {token}")
+        self.stream = urllib.request.urlopen(request, timeout=600)
+        self.states = {}
+        self.changed = threading.Condition()
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        try:
+            for raw in self.stream:
+                line = raw.decode("utf-8", "replace").rstrip("\r\n")
+                if not line.startswith("data: "):
+                    continue
+                event = json.loads(line[len("data: "):])
+                uri = event.get("uri", "")
+                data = event.get("data")
+                if not uri.startswith(self.PREFIX) or not isinstance(data, dict):
+                    continue
+                with self.changed:
+                    self.states[uri[len(self.PREFIX):]] = data.get("state")
+                    self.changed.notify_all()
+        except (OSError, ValueError, AttributeError):
+            pass  # the stream closed (AttributeError: closed while a chunk was read)
+        with self.changed:
+            self.states[None] = "closed"
+            self.changed.notify_all()
+
+    def wait(self, game, seconds):
+        """Waits until the game's state is "watch"; raises on a final failed state."""
+        failed = ("error", "missingOrExpired", "incompatible", "lost", "unsupported")
+        deadline = time.monotonic() + seconds
+        with self.changed:
+            while True:
+                if self.states.get(None) == "closed":
+                    raise RuntimeError("zorv-host's event stream closed")
+                state = self.states.get(str(game))
+                if state == "watch":
+                    return
+                if state in failed:
+                    raise RuntimeError(f"game {game} went to state {state}")
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    raise RuntimeError(f"timed out waiting for game {game} to be downloaded")
+                self.changed.wait(left)
+
+    def close(self):
+        self.stream.close()
+
+
+def download(build, workspace, top, repetitions, size, out):
+    """A replay on the simulated server, downloaded through the plug-in and by curl -o."""
+    # zorv-host makes the demo workspace on its first start; the server looks its files up
+    # on each request, so they may come afterwards.
+    zorv, port, token = start_zorv(build, workspace, out, "zorv-host-download")
+    times, memory, raw = [], [], []
+    try:
         server = os.path.join(workspace, "server")
         first = os.path.join(server, "NA1-7001.trec")
         subprocess.run([os.path.join(build, "tools", "trec", "trec"), "make", first,
                         "--game-version", "14.3.512.7781", "--body-size", str(size)],
                        check=True, stdout=subprocess.DEVNULL)
         file_size = os.path.getsize(first)
+        # One name per repetition: each download is a new game for the plug-in.
         for i in range(1, repetitions):
             os.link(first, os.path.join(server, f"NA1-{7001 + i}.trec"))
-
-        zorv, port, token = start_zorv(build, workspace, out, "zorv-host-download")
-        times, memory = [], []
+        states = MetadataStates(port, token)
         try:
             for i in range(repetitions):
                 game = 7001 + i
@@ -212,14 +276,7 @@ def whole_program(build, repetitions, threads, requests, size, out):
                 start = time.monotonic()
                 call(port, token, "POST", f"/pex-replays/v1/trecs/{game}/download",
                      '{"componentType":"cli"}')
-
-                def watchable():
-                    state = call(port, token, "GET", f"/pex-replays/v1/metadata/{game}")["state"]
-                    if state in ("error", "missingOrExpired", "incompatible", "lost", "unsupported"):
-                        raise RuntimeError(f"game {game} went to state {state}")
-                    return state == "watch"
-
-                wait_for(watchable, 300, f"game {game} to be downloaded")
+                states.wait(game, 300)
                 ours = time.monotonic() - start
                 memory.append(vm_hwm(zorv.proc.pid) / file_size)
 
@@ -231,16 +288,29 @@ def whole_program(build, repetitions, threads, requests, size, out):
                 peer = time.monotonic() - start
                 os.remove(target)
                 times.append(ours / peer)
+                raw.append({"game": game, "plugin_s": ours, "curl_s": peer,
+                            "vm_hwm_bytes": memory[-1] * file_size})
         finally:
-            zorv.stop()
-        mib = file_size / 2**20
-        lines.append(fmt_row(f"download {mib:.0f} MiB via plug-in / curl -o, time", times,
-                             "<= 1.3"))
-        lines.append(fmt_row(f"download {mib:.0f} MiB: zorv-host peak RSS / file size", memory,
-                             "<= 2.2"))
+            states.close()
+    finally:
+        zorv.stop()
+        with open(os.path.join(out, "download.json"), "w") as dump:
+            json.dump(raw, dump, indent=1)
+    mib = file_size / 2**20
+    return [fmt_row(f"download {mib:.0f} MiB via plug-in / curl -o, time", times, "<= 1.3"),
+            fmt_row(f"download {mib:.0f} MiB: zorv-host peak RSS / file size", memory, "<= 2.2")]
+
+
+def whole_program(build, repetitions, downloads, threads, requests, size, out, rps=True):
+    top = tempfile.mkdtemp(prefix="pex_bench_")
+    workspace = os.path.join(top, "ws")
+    try:
+        lines = []
+        if rps:
+            lines += requests_per_second(build, workspace, repetitions, threads, requests, out)
+        return lines + download(build, workspace, top, downloads, size, out)
     finally:
         shutil.rmtree(top, ignore_errors=True)
-    return lines
 
 
 def main():
@@ -253,13 +323,22 @@ def main():
     parser.add_argument("--download-bytes", type=int, default=100 * 1024 * 1024)
     parser.add_argument("--skip-programs", action="store_true",
                         help="only the pex_bench rows, without zorv-host")
+    parser.add_argument("--only-download", action="store_true",
+                        help="only the two download rows (zorv-host and curl)")
+    parser.add_argument("--download-repetitions", type=int,
+                        help="downloads per run (default: half the repetitions, plus one)")
     args = parser.parse_args()
 
     out = tempfile.mkdtemp(prefix="pex_bench_out_")
-    lines = micro_table(run_micro(args.build, args.repetitions, args.min_time, out))
-    if not args.skip_programs:
-        lines += whole_program(args.build, max(1, args.repetitions // 2 + 1), args.threads,
-                               args.requests, args.download_bytes, out)
+    program_repetitions = max(1, args.repetitions // 2 + 1)
+    lines = []
+    if not args.only_download:
+        lines += micro_table(run_micro(args.build, args.repetitions, args.min_time, out))
+    if args.only_download or not args.skip_programs:
+        lines += whole_program(args.build, program_repetitions,
+                               args.download_repetitions or program_repetitions, args.threads,
+                               args.requests, args.download_bytes, out,
+                               rps=not args.only_download)
     print(f"{'ratio ours / peer (CPU time per op unless said)':<50} {'median':>11} "
           f"{'min .. max':>17} {'target':>7}")
     for line in lines:

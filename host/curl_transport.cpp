@@ -2,10 +2,15 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <string>
 #include <string_view>
+
+#include "platform/large_buffer.h"
 
 namespace Zorv::Host {
 namespace {
@@ -18,12 +23,46 @@ void GlobalInit() {
 }
 
 struct Transfer {
+  CURL* handle = nullptr;
+  size_t maxBody = 0;
+  bool tooLarge = false;
+  bool outOfMemory = false;
   HttpResponse response;
 };
 
+// The announced length is the first reservation, up to a bound: a server may
+// announce more than it sends, and room that is reserved but never written
+// costs address space only.
+void ReserveAnnounced(Transfer& transfer) {
+  curl_off_t announced = -1;
+  if (curl_easy_getinfo(transfer.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) !=
+          CURLE_OK ||
+      announced <= 0) {
+    return;
+  }
+  const auto bound = std::min(transfer.maxBody, CurlHttpTransport::kMaxAnnouncedReservation);
+  Platform::ReserveLarge(transfer.response.body, static_cast<size_t>(std::min<curl_off_t>(
+                                                     announced, static_cast<curl_off_t>(bound))));
+}
+
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
-  static_cast<Transfer*>(user)->response.body.append(data, size * count);
-  return size * count;
+  Transfer& transfer = *static_cast<Transfer*>(user);
+  std::string& body = transfer.response.body;
+  const size_t bytes = size * count;
+  if (bytes > transfer.maxBody - body.size()) {
+    transfer.tooLarge = true;
+    return CURL_WRITEFUNC_ERROR;
+  }
+  // No exception may cross libcurl's C frames.
+  try {
+    if (body.empty()) ReserveAnnounced(transfer);
+    Platform::ReserveToAppend(body, bytes);
+  } catch (const std::bad_alloc&) {
+    transfer.outOfMemory = true;
+    return CURL_WRITEFUNC_ERROR;
+  }
+  body.append(data, bytes);
+  return bytes;
 }
 
 std::string_view Trim(std::string_view text) {
@@ -72,6 +111,8 @@ HttpResponse CurlHttpTransport::Send(const HttpRequest& request) {
   if (!easy) return HttpResponse::Failure(CURLE_FAILED_INIT, "cannot start a transfer");
   CURL* handle = easy.get();
   Transfer transfer;
+  transfer.handle = handle;
+  transfer.maxBody = options_.maxBodyBytes;
   char errorText[CURL_ERROR_SIZE] = {};
 
   const std::string method = request.methodText.empty() ? "GET" : request.methodText;
@@ -115,6 +156,14 @@ HttpResponse CurlHttpTransport::Send(const HttpRequest& request) {
   if (headers) curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
 
   const CURLcode code = curl_easy_perform(handle);
+  if (transfer.tooLarge) {
+    return HttpResponse::Failure(
+        static_cast<int32_t>(code),
+        "the response body is larger than " + std::to_string(options_.maxBodyBytes) + " bytes");
+  }
+  if (transfer.outOfMemory) {
+    return HttpResponse::Failure(static_cast<int32_t>(code), "out of memory for the response body");
+  }
   if (code != CURLE_OK) {
     return HttpResponse::Failure(static_cast<int32_t>(code),
                                  errorText[0] ? errorText : curl_easy_strerror(code));

@@ -55,6 +55,7 @@ struct HostEntries {
     if (!host) return;
     Nested nested(host->depth_);
     try {
+      host->ReleaseResponse();
       body(*host);
     } catch (const std::exception& e) {
       host->Fault(std::string(entry) + ": exception: " + e.what());
@@ -233,9 +234,17 @@ bool PluginHost::Shutdown() {
   timers_.Clear();
   hostTimers_.Clear();
   yieldActions_.clear();
-  response_ = HttpResponse();
-  responseHeaders_.clear();
+  ReleaseResponse();
   return true;
+}
+
+void PluginHost::ReleaseResponse() {
+  if (!holdsResponse_) return;
+  holdsResponse_ = false;
+  // Moved out, not assigned over: a string assigned an empty one keeps its room.
+  { const HttpResponse released = std::move(response_); }
+  response_ = HttpResponse();
+  responseHeaders_ = {};
 }
 
 std::array<uint32_t, ZORV_MEMORY_STATS_WORDS> PluginHost::MemoryStats() {
@@ -385,6 +394,7 @@ void PluginHost::SendRequest(const HostRequestRecord* request, HostResponseRecor
   }
 
   response_ = std::move(answer);
+  holdsResponse_ = true;
   responseHeaders_.clear();
   response->resultCode = response_.resultCode;
   if (response_.resultCode != 0) {

@@ -41,6 +41,9 @@
 //   (it stays mapped until the process ends: see Load).
 // - Every record the host receives is released with its own release function;
 //   everything the host hands out is freed by the release function it gives.
+//   A SendRequest answer (its headers and body, a whole replay for a
+//   download) has no release function: it stays valid until the plug-in
+//   calls a host function again, and is freed then.
 // - Misuse of the host functions (unbalanced waits, null arguments, a wrong
 //   host handle, calls after Shutdown) never crashes the host: it is kept in
 //   Faults() and answered with the failure form of the entry.
@@ -200,6 +203,10 @@ class PluginHost {
   HttpTransport& Transport() { return *transport_; }
   // The host's own fake; null when Options gave a transport.
   FakeHttpTransport* FakeTransport() { return ownTransport_.get(); }
+  // Room that the last SendRequest answer's body and error text still take.
+  size_t HeldResponseBytes() const {
+    return response_.body.capacity() + response_.errorText.capacity();
+  }
 
   // ---- Events ----------------------------------------------------------------------------------
   EventBus& Bus() { return bus_; }
@@ -327,8 +334,12 @@ class PluginHost {
   EventTap tap_;
   RingBuffer<std::string> unsubscribed_;
 
-  // SendRequest's answer, kept until the next request or shutdown.
+  // Frees the last SendRequest answer: the plug-in has called the host again.
+  void ReleaseResponse();
+
+  // SendRequest's answer, kept until the plug-in's next host call or shutdown.
   HttpResponse response_;
+  bool holdsResponse_ = false;
   // Failed upstream calls so far (transfers, service answers with an error):
   // an endpoint failure with no status that came with one is a 502.
   size_t upstreamFailures_ = 0;

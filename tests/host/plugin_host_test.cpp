@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "binding/json_writer.h"
@@ -456,6 +457,27 @@ TEST_F(PluginHostTest, RequestsAreRecordedAndAnsweredFromTheTransport) {
     EXPECT_EQ(response.resultCode, code);
     EXPECT_EQ(std::string(static_cast<const char*>(response.body), response.bodySize), text);
   }
+}
+
+// The answer has no release function: it stays whole until the plug-in calls
+// the host again, and is freed then, so a replay is not held between downloads.
+TEST_F(PluginHostTest, AnAnswerIsHeldUntilThePluginsNextHostCall) {
+  Load();
+  const std::string body(1 << 20, 'r');
+  host.FakeTransport()->Answer("GET", "https://cdn/r", HttpResponse::Answer(200, body));
+  HostRequestRecord request{};
+  request.method = HOST_METHOD_GET;
+  request.url = "https://cdn/r";
+  HostResponseRecord response{};
+  Functions()->SendRequest(Functions(), &request, &response);
+  ASSERT_EQ(response.bodySize, body.size());
+  EXPECT_GE(host.HeldResponseBytes(), body.size());
+  // Nothing of the host's runs on its own in between.
+  host.RunPending();
+  EXPECT_EQ(std::string_view(static_cast<const char*>(response.body), response.bodySize), body);
+
+  Functions()->Log(Functions(), 1, "written");
+  EXPECT_LT(host.HeldResponseBytes(), 1024u);
 }
 
 // ---- Timers, yields and waits -------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include "framework/hostapi/host_method.h"
 #include "framework/module/app_module.h"
 #include "logging/format_string.h"
+#include "platform/large_buffer.h"
 
 namespace Zorv::Client {
 namespace {
@@ -28,7 +29,8 @@ std::string CopyText(const char* text) {
   return text ? std::string(text) : std::string();
 }
 
-void ConvertResponse(const HostResponseRecord& record, const std::string& label,
+// Converts everything but a body that the caller takes from the record itself (copyBody false).
+void ConvertResponse(const HostResponseRecord& record, const std::string& label, bool copyBody,
                      HostResponse& response) {
   response.resultCode = MapResultCode(record.resultCode);
   if (response.resultCode != 0) {
@@ -49,7 +51,9 @@ void ConvertResponse(const HostResponseRecord& record, const std::string& label,
   if (record.bodySize != 0 && !record.body) {
     response.error = FormatString("Error converting response for %1: body was null", label);
     response.conversionFailed = true;
-  } else if (record.bodySize != 0) {
+  } else if (record.bodySize != 0 && copyBody) {
+    // A body of many MiB: its room comes in huge pages when the kernel grants them.
+    Platform::ReserveLarge(response.body, record.bodySize);
     response.body.assign(static_cast<const char*>(record.body), record.bodySize);
   }
 }
@@ -61,6 +65,10 @@ int32_t MapResultCode(int32_t hostCode) {
 }
 
 HostResponse AppModule::SendHttpRequest(const HostRequest& request) {
+  return SendHttpRequest(request, nullptr);
+}
+
+HostResponse AppModule::SendHttpRequest(const HostRequest& request, const BodyTaker& takeBody) {
   const uint32_t method = NormalizeMethod(request.method);
   std::vector<HostHeaderPair> headers;
   headers.reserve(request.headers.size() + 1);
@@ -87,7 +95,13 @@ HostResponse AppModule::SendHttpRequest(const HostRequest& request) {
   SendRequest(&record, &answer);
 
   HostResponse response;
-  ConvertResponse(answer, FormatString("%1 %2", MethodText(method), request.url), response);
+  ConvertResponse(answer, FormatString("%1 %2", MethodText(method), request.url), !takeBody,
+                  response);
+  if (takeBody && response.resultCode == 0 && !response.conversionFailed) {
+    takeBody(response,
+             answer.body ? std::string_view(static_cast<const char*>(answer.body), answer.bodySize)
+                         : std::string_view());
+  }
   return response;
 }
 

@@ -11,11 +11,20 @@
 // SendHttpRequest adds ("user-agent", the module's user agent) first unless
 // the request names that header itself, in any case. The response copies
 // everything it needs from the host's record before returning.
+//
+// A body of many MiB (a replay) need not be copied: the form with a BodyTaker
+// hands it over where the host holds it.
+//
+//   module.SendHttpRequest(request, [&](const HostResponse& head, std::string_view body) {
+//     if (head.status == 200) written = WriteFile(path, body);  // body: valid in here only
+//   });
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace Zorv::Client {
 
@@ -40,6 +49,10 @@ struct HostResponse {
   std::map<std::string, std::string> headers;
   std::string body;
 };
+
+// Gets a response whose body was not copied, and the body in the host's
+// memory: valid only until the taker returns.
+using BodyTaker = std::function<void(const HostResponse& head, std::string_view body)>;
 
 // The host's result code as HostResponse keeps it.
 int32_t MapResultCode(int32_t hostCode);

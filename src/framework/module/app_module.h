@@ -51,6 +51,7 @@ class TelemetrySender;
 class PluginLogTarget;
 struct HostRequest;
 struct HostResponse;
+using BodyTaker = std::function<void(const HostResponse& head, std::string_view body)>;
 
 // The two-operation event-source interface under every module.
 class EventSource {
@@ -103,6 +104,11 @@ class AppModule : public EventSource {
                                                          const BindingProperty* arguments,
                                                          size_t count, bool wantResult);
   HostResponse SendHttpRequest(const HostRequest& request);
+  // As above, but the body stays where the host holds it: `takeBody` gets it
+  // once the response has converted (result code 0, no conversion failure),
+  // before this returns and before any other host call; response.body stays
+  // empty. Otherwise `takeBody` is not called.
+  HostResponse SendHttpRequest(const HostRequest& request, const BodyTaker& takeBody);
   static Failure MakeNotFound(std::string_view message);
 
   // ---- Endpoints (endpoint_builder.h) ----------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <array>
 #include <exception>
 #include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -86,8 +87,8 @@ void DownloaderSubmodule::RunDownloadJob() {
   while (!downloadQueue_.empty()) {
     const uint64_t gameId = downloadQueue_.front();
     downloadQueue_.pop_front();
-    // A game that cannot be downloaded at all (out of memory for its body)
-    // must neither stay downloading for ever nor hold up the games behind it.
+    // A game whose download fails unexpectedly (out of memory, say) must
+    // neither stay downloading for ever nor hold up the games behind it.
     try {
       DownloadGame(gameId);
     } catch (const std::exception& error) {
@@ -187,7 +188,18 @@ std::string DownloaderSubmodule::DownloadTrec(const std::string& url, uint64_t g
   request.url = url;
   request.optionWord = 0;
   request.optionFlag = 1;
-  const HostResponse response = module_.SendHttpRequest(request);
+  // The file is written from the body where the host holds it: a replay of
+  // many MiB is then held once, not twice. Only an answer that succeeded is
+  // written; the lines and metrics below come in their usual order.
+  std::optional<MaybeType<Failure, void>> written;
+  size_t bodySize = 0;
+  const HostResponse response =
+      module_.SendHttpRequest(request, [&](const HostResponse& head, std::string_view body) {
+        if (!Succeeded(head)) return;
+        bodySize = body.size();
+        Platform::CreateDirectories(trecPath_);
+        written = WriteFile(path, body);
+      });
 
   if (!Succeeded(response)) {
     std::string text;
@@ -212,17 +224,17 @@ std::string DownloaderSubmodule::DownloadTrec(const std::string& url, uint64_t g
 
   Log(LogLevel::Okay, kLogGEN,
       "DownloaderSubmodule: server response OK, WEB trec download for game '%llu'", Id(gameId));
-  Platform::CreateDirectories(trecPath_);
-  const MaybeType<Failure, void> written = WriteFile(path, response.body);
-  if (!written) {
+  // A response that succeeded always reached the taker.
+  if (!written) written = MakeFailureText(0, "the body was not handed over");
+  if (!*written) {
     Log(LogLevel::Warn, kLogDBG,
         "DownloaderSubmodule: failed to write file '%s' for game '%llu: %s", path.c_str(),
-        Id(gameId), written.failure().message.c_str());
+        Id(gameId), written->failure().message.c_str());
     metrics_.SendStep(MetricGroup::DownloadingReplay, MetricStep::ProcessingAnomaly, gameId,
                       "DownloaderSubmodule: failed to write file " + path);
     return {};
   }
-  metrics_.SendDownloadOk(gameId, response.body.size());
+  metrics_.SendDownloadOk(gameId, bodySize);
   return path;
 }
 

@@ -16,6 +16,8 @@
 // Promises:
 // - Files are only ever created directly in the replay folder, under a plain
 //   name (download_file_name.h); an address without one is refused.
+// - The body is written from the host's memory, never copied: a replay is
+//   held once between the transfer and the write.
 // - A file appears complete or not at all: it is written to a temporary file
 //   of the folder and renamed over the target, so a failed download leaves
 //   an earlier replay of that name untouched, and a symbolic link at the

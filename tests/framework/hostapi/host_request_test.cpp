@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -130,6 +131,41 @@ TEST_F(SendHttpRequestTest, NullHeadersOrBodyThatWerePromisedFailTheConversion) 
     EXPECT_EQ(response.status, c.answer.status);
     EXPECT_EQ(response.conversionFailed, c.failed);
     EXPECT_EQ(response.error, c.error);
+  }
+}
+
+// The taker sees the host's own bytes (no copy) exactly when the response
+// converted, whatever its status; the response itself carries no body then.
+TEST_F(SendHttpRequestTest, HandsTheBodyOverInPlaceOnlyWhenTheResponseConverted) {
+  static const HostHeaderPair headers[] = {{"etag", "x1"}};
+  static const char body[] = "TREC\0\1";
+  struct Case {
+    std::string name;
+    HostResponseRecord answer;
+    bool taken;
+  };
+  const std::vector<Case> cases = {
+      {"success", {0, 200, headers, 1, body, 6}, true},
+      {"error status", {0, 404, headers, 1, body, 6}, true},
+      {"no content", {0, 204, nullptr, 0, nullptr, 0}, true},
+      {"transfer failed", {-1, 0, nullptr, 0, body, 6}, false},
+      {"body promised but null", {0, 200, nullptr, 0, nullptr, 6}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Answer(c.answer);
+    int taken = 0;
+    const HostResponse response =
+        module.SendHttpRequest(HostRequest{}, [&](const HostResponse& head, std::string_view seen) {
+          ++taken;
+          EXPECT_EQ(head.status, c.answer.status);
+          EXPECT_EQ(head.headers.size(), c.answer.headerCount);
+          EXPECT_EQ(seen.data(), c.answer.bodySize ? body : nullptr);
+          EXPECT_EQ(seen.size(), c.answer.bodySize);
+        });
+    EXPECT_EQ(taken, c.taken ? 1 : 0);
+    EXPECT_TRUE(response.body.empty());
+    EXPECT_EQ(response.status, c.answer.resultCode == 0 ? c.answer.status : 0);
   }
 }
 

@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "replays/store/downloader_fixture.h"
 #include "replays/store/failing_allocation.h"
+#include "replays/store/trec_file.h"
 
 namespace Zorv::Client::Replays {
 namespace {
@@ -362,16 +364,40 @@ TEST_F(DownloaderTest, AReplacedDownloaderLivesUntilItsJobEnds) {
   }
 }
 
-TEST_F(DownloaderTest, AGameThatCannotBeHeldInMemoryIsMarkedForRetryAndTheQueueGoesOn) {
-  ServeUrl("https://cdn/NA1-42.trec");
-  ServeHttp({0, 200, std::string(2 << 20, 'x'), false});
-  Serve("https://cdn/NA1-43.trec", ReplayBytes());
+// A replay of several MiB reaches the file byte for byte, written from the
+// host's memory: no allocation of its size is made on the way.
+TEST_F(DownloaderTest, ALargeReplayIsWrittenExactlyWithoutACopyOfItsBody) {
+  TrecImage image;
+  image.metadata = MetadataJson({1800000, "14.3.1.200", 30, 15});
+  image.bodySize = (9 << 20) + 123;
+  const std::string body = TrecBytes(image);
+  Serve("https://cdn/NA1-42.trec", body);
   downloader->QueueDownload(42);
-  downloader->QueueDownload(43);
   {
     Testing::FailLargeAllocations fail(1 << 20);
     RunJobs();
   }
+  EXPECT_EQ(Warnings(), std::vector<std::string>{});
+  EXPECT_EQ(store.FindRecord(42)->metadata.state, S::watch);
+  EXPECT_TRUE(ReadFile(replayFolder + "/NA1-42.trec") == body);
+  EXPECT_EQ(sender.steps.back(), "trec-download-ok trecSize=" + std::to_string(body.size()));
+}
+
+// The body is written from the host's memory, so running out of memory shows
+// later in a download: here at the buffer that reads the new file's metadata.
+TEST_F(DownloaderTest, AGameWhoseDownloadRunsOutOfMemoryIsMarkedForRetryAndTheQueueGoesOn) {
+  Serve("https://cdn/NA1-42.trec", ReplayBytes());
+  Serve("https://cdn/NA1-43.trec", ReplayBytes());
+  std::optional<Testing::FailLargeAllocations> fail;
+  // Armed while game 42 waits for its address, disarmed while game 43 waits for its own.
+  duringWait = [&] {
+    fail.emplace(kTrecReadBufferSize);
+    duringWait = [&] { fail.reset(); };
+  };
+  downloader->QueueDownload(42);
+  downloader->QueueDownload(43);
+  RunJobs();
+  ASSERT_FALSE(fail.has_value());
   EXPECT_EQ(Warnings(), std::vector<std::string>{Warning(
                             "DownloaderSubmodule: download of game '42' failed: std::bad_alloc")});
   EXPECT_EQ(store.FindRecord(42)->metadata.state, S::retryDownload);
