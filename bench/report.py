@@ -169,75 +169,80 @@ def vm_hwm(pid):
     return 0
 
 
-def whole_program(build, repetitions, threads, requests, size, out):
-    lines = []
-    top = tempfile.mkdtemp(prefix="pex_bench_")
-    workspace = os.path.join(top, "ws")
+def rps_row(build, repetitions, threads, requests, top, out):
+    """Requests per second: zorv-host's plug-in route against a static route."""
+    zorv, port, token = start_zorv(build, os.path.join(top, "ws"), out, "zorv-host-rps")
+    static, static_port = start_static(build, out)
     try:
-        # Requests per second: zorv-host's plug-in route against a static route.
-        zorv, port, token = start_zorv(build, workspace, out, "zorv-host-rps")
-        static, static_port = start_static(build, out)
-        try:
-            load(build, port, "/pex-replays/v1/metadata/5001", threads, requests // 10, token)
-            load(build, static_port, "/static", threads, requests // 10)
-            ratios = []
-            for _ in range(repetitions):
-                ours = load(build, port, "/pex-replays/v1/metadata/5001", threads, requests, token)
-                peer = load(build, static_port, "/static", threads, requests)
-                ratios.append(ours / peer)
-        finally:
-            static.send_signal(signal.SIGTERM)
-            static.wait()
-            zorv.stop()
-        lines.append(fmt_row(f"HTTP GET metadata/5001 / static route, rps, {threads} conn.",
-                             ratios, ">= 0.8"))
+        load(build, port, "/pex-replays/v1/metadata/5001", threads, requests // 10, token)
+        load(build, static_port, "/static", threads, requests // 10)
+        ratios = []
+        for _ in range(repetitions):
+            ours = load(build, port, "/pex-replays/v1/metadata/5001", threads, requests, token)
+            peer = load(build, static_port, "/static", threads, requests)
+            ratios.append(ours / peer)
+    finally:
+        static.send_signal(signal.SIGTERM)
+        static.wait()
+        zorv.stop()
+    return [fmt_row(f"HTTP GET metadata/5001 / static route, rps, {threads} conn.", ratios,
+                    ">= 0.8")]
 
-        # A large replay on the simulated server, under one name per repetition.
-        server = os.path.join(workspace, "server")
-        first = os.path.join(server, "NA1-7001.trec")
-        subprocess.run([os.path.join(build, "tools", "trec", "trec"), "make", first,
-                        "--game-version", "14.3.512.7781", "--body-size", str(size)],
-                       check=True, stdout=subprocess.DEVNULL)
-        file_size = os.path.getsize(first)
-        for i in range(1, repetitions):
-            os.link(first, os.path.join(server, f"NA1-{7001 + i}.trec"))
 
-        zorv, port, token = start_zorv(build, workspace, out, "zorv-host-download")
-        times, memory = [], []
-        try:
-            for i in range(repetitions):
-                game = 7001 + i
-                with open(f"/proc/{zorv.proc.pid}/clear_refs", "w") as refs:
-                    refs.write("5")  # the peak resident size starts again from now
-                start = time.monotonic()
-                call(port, token, "POST", f"/pex-replays/v1/trecs/{game}/download",
-                     '{"componentType":"cli"}')
+def download_rows(build, repetitions, size, top, out):
+    """A large replay on the simulated server, under one name per repetition."""
+    workspace = os.path.join(top, "ws")  # the demo workspace of the rps row
+    server = os.path.join(workspace, "server")
+    first = os.path.join(server, "NA1-7001.trec")
+    subprocess.run([os.path.join(build, "tools", "trec", "trec"), "make", first,
+                    "--game-version", "14.3.512.7781", "--body-size", str(size)],
+                   check=True, stdout=subprocess.DEVNULL)
+    file_size = os.path.getsize(first)
+    for i in range(1, repetitions):
+        os.link(first, os.path.join(server, f"NA1-{7001 + i}.trec"))
 
-                def watchable():
-                    state = call(port, token, "GET", f"/pex-replays/v1/metadata/{game}")["state"]
-                    if state in ("error", "missingOrExpired", "incompatible", "lost", "unsupported"):
-                        raise RuntimeError(f"game {game} went to state {state}")
-                    return state == "watch"
+    zorv, port, token = start_zorv(build, workspace, out, "zorv-host-download")
+    times, memory = [], []
+    try:
+        for i in range(repetitions):
+            game = 7001 + i
+            with open(f"/proc/{zorv.proc.pid}/clear_refs", "w") as refs:
+                refs.write("5")  # the peak resident size starts again from now
+            start = time.monotonic()
+            call(port, token, "POST", f"/pex-replays/v1/trecs/{game}/download",
+                 '{"componentType":"cli"}')
 
-                wait_for(watchable, 300, f"game {game} to be downloaded")
-                ours = time.monotonic() - start
-                memory.append(vm_hwm(zorv.proc.pid) / file_size)
+            def watchable():
+                state = call(port, token, "GET", f"/pex-replays/v1/metadata/{game}")["state"]
+                if state in ("error", "missingOrExpired", "incompatible", "lost", "unsupported"):
+                    raise RuntimeError(f"game {game} went to state {state}")
+                return state == "watch"
 
-                target = os.path.join(top, "curl.trec")
-                start = time.monotonic()
-                subprocess.run(["curl", "-sS", "-o", target,
-                                f"http://127.0.0.1:{port}/zorv-host/v1/server/files/NA1-{game}.trec"],
-                               check=True)
-                peer = time.monotonic() - start
-                os.remove(target)
-                times.append(ours / peer)
-        finally:
-            zorv.stop()
-        mib = file_size / 2**20
-        lines.append(fmt_row(f"download {mib:.0f} MiB via plug-in / curl -o, time", times,
-                             "<= 1.3"))
-        lines.append(fmt_row(f"download {mib:.0f} MiB: zorv-host peak RSS / file size", memory,
-                             "<= 2.2"))
+            wait_for(watchable, 300, f"game {game} to be downloaded")
+            ours = time.monotonic() - start
+            memory.append(vm_hwm(zorv.proc.pid) / file_size)
+
+            target = os.path.join(top, "curl.trec")
+            start = time.monotonic()
+            subprocess.run(["curl", "-sS", "-o", target,
+                            f"http://127.0.0.1:{port}/zorv-host/v1/server/files/NA1-{game}.trec"],
+                           check=True)
+            peer = time.monotonic() - start
+            os.remove(target)
+            times.append(ours / peer)
+    finally:
+        zorv.stop()
+    mib = file_size / 2**20
+    return [fmt_row(f"download {mib:.0f} MiB via plug-in / curl -o, time", times, "<= 1.3"),
+            fmt_row(f"download {mib:.0f} MiB: zorv-host peak RSS / file size", memory, "<= 2.2")]
+
+
+def whole_program(build, repetitions, threads, requests, size, out, downloads=True):
+    top = tempfile.mkdtemp(prefix="pex_bench_")
+    try:
+        lines = rps_row(build, repetitions, threads, requests, top, out)
+        if downloads:
+            lines += download_rows(build, repetitions, size, top, out)
     finally:
         shutil.rmtree(top, ignore_errors=True)
     return lines
@@ -253,13 +258,24 @@ def main():
     parser.add_argument("--download-bytes", type=int, default=100 * 1024 * 1024)
     parser.add_argument("--skip-programs", action="store_true",
                         help="only the pex_bench rows, without zorv-host")
+    parser.add_argument("--only", choices=["micro", "programs", "rps"],
+                        help="only the pex_bench rows, only the zorv-host rows, or only the "
+                             "requests-per-second row")
+    parser.add_argument("--program-repetitions", type=int,
+                        help="repetitions of the zorv-host rows (default: half of "
+                             "--repetitions, plus one)")
     args = parser.parse_args()
+    if args.skip_programs and args.only in ("programs", "rps"):
+        parser.error(f"--skip-programs contradicts --only {args.only}")
 
     out = tempfile.mkdtemp(prefix="pex_bench_out_")
-    lines = micro_table(run_micro(args.build, args.repetitions, args.min_time, out))
-    if not args.skip_programs:
-        lines += whole_program(args.build, max(1, args.repetitions // 2 + 1), args.threads,
-                               args.requests, args.download_bytes, out)
+    lines = []
+    if args.only in (None, "micro"):
+        lines += micro_table(run_micro(args.build, args.repetitions, args.min_time, out))
+    if args.only != "micro" and not args.skip_programs:
+        repetitions = args.program_repetitions or max(1, args.repetitions // 2 + 1)
+        lines += whole_program(args.build, repetitions, args.threads, args.requests,
+                               args.download_bytes, out, downloads=args.only != "rps")
     print(f"{'ratio ours / peer (CPU time per op unless said)':<50} {'median':>11} "
           f"{'min .. max':>17} {'target':>7}")
     for line in lines:
