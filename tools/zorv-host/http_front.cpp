@@ -18,10 +18,6 @@ namespace {
 constexpr char kFilesPrefix[] = "/zorv-host/v1/server/files/";
 constexpr size_t kFileChunk = 64 * 1024;
 constexpr size_t kMaxBody = 16 * 1024 * 1024;
-// A kept-alive connection serves this many requests before it is closed: a
-// browser or script polling the host keeps its connection (the server
-// library's default closes it every 5), and no connection lives for ever.
-constexpr size_t kKeepAliveRequests = 1000;
 
 const char* EventTypeText(uint32_t type) {
   switch (type) {
