@@ -49,9 +49,9 @@ bool SendAll(int fd, const std::string& bytes) {
 }
 
 // Acknowledges received bytes at once. The server library writes an answer's
-// headers and body in separate writes without TCP_NODELAY, so with delayed
-// acknowledgements every answer would stall for tens of milliseconds, and the
-// figure would measure the stall instead of the server (both servers alike).
+// headers and body in separate writes, so with delayed acknowledgements a
+// server without TCP_NODELAY would stall every answer for tens of
+// milliseconds, and the figure would measure the stall instead of the server.
 void QuickAck(int fd) {
   int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);

@@ -301,14 +301,17 @@ def download(build, workspace, top, repetitions, size, out):
             fmt_row(f"download {mib:.0f} MiB: zorv-host peak RSS / file size", memory, "<= 2.2")]
 
 
-def whole_program(build, repetitions, downloads, threads, requests, size, out, rps=True):
+def whole_program(build, repetitions, downloads, threads, requests, size, out, rps=True,
+                  download_rows=True):
     top = tempfile.mkdtemp(prefix="pex_bench_")
     workspace = os.path.join(top, "ws")
     try:
         lines = []
         if rps:
             lines += requests_per_second(build, workspace, repetitions, threads, requests, out)
-        return lines + download(build, workspace, top, downloads, size, out)
+        if download_rows:
+            lines += download(build, workspace, top, downloads, size, out)
+        return lines
     finally:
         shutil.rmtree(top, ignore_errors=True)
 
@@ -323,22 +326,29 @@ def main():
     parser.add_argument("--download-bytes", type=int, default=100 * 1024 * 1024)
     parser.add_argument("--skip-programs", action="store_true",
                         help="only the pex_bench rows, without zorv-host")
-    parser.add_argument("--only-download", action="store_true",
-                        help="only the two download rows (zorv-host and curl)")
+    parser.add_argument("--only", choices=["micro", "programs", "rps", "download"],
+                        help="only the pex_bench rows, only the zorv-host rows, only the "
+                             "requests-per-second row or only the two download rows")
+    parser.add_argument("--program-repetitions", type=int,
+                        help="repetitions of the requests-per-second row (default: half of "
+                             "--repetitions, plus one)")
     parser.add_argument("--download-repetitions", type=int,
-                        help="downloads per run (default: half the repetitions, plus one)")
+                        help="downloads per run (default: as --program-repetitions)")
     args = parser.parse_args()
+    if args.skip_programs and args.only in ("programs", "rps", "download"):
+        parser.error(f"--skip-programs contradicts --only {args.only}")
 
     out = tempfile.mkdtemp(prefix="pex_bench_out_")
-    program_repetitions = max(1, args.repetitions // 2 + 1)
+    program_repetitions = args.program_repetitions or max(1, args.repetitions // 2 + 1)
     lines = []
-    if not args.only_download:
+    if args.only in (None, "micro"):
         lines += micro_table(run_micro(args.build, args.repetitions, args.min_time, out))
-    if args.only_download or not args.skip_programs:
+    if args.only != "micro" and not args.skip_programs:
         lines += whole_program(args.build, program_repetitions,
                                args.download_repetitions or program_repetitions, args.threads,
                                args.requests, args.download_bytes, out,
-                               rps=not args.only_download)
+                               rps=args.only in (None, "programs", "rps"),
+                               download_rows=args.only in (None, "programs", "download"))
     print(f"{'ratio ours / peer (CPU time per op unless said)':<50} {'median':>11} "
           f"{'min .. max':>17} {'target':>7}")
     for line in lines:

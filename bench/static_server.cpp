@@ -1,5 +1,6 @@
 // bench_static_server: the HTTP server library that zorv-host uses, with the
-// same thread pool, answering one static JSON route: the ceiling for
+// same thread pool and connection settings (TCP_NODELAY, requests per
+// kept-alive connection), answering one static JSON route: the ceiling for
 // zorv-host's requests per second. Listens on 127.0.0.1 (port 0 picks a free
 // one), prints "port N" once listening, stops on SIGINT or SIGTERM.
 #include <httplib.h>
@@ -21,6 +22,8 @@ int main(int argc, char** argv) {
 
   httplib::Server server;
   server.new_task_queue = [] { return new httplib::ThreadPool(16); };
+  server.set_tcp_nodelay(true);
+  server.set_keep_alive_max_count(1000);
   const std::string body = R"({"downloadProgress":0,"gameId":5001,"state":"watch"})";
   server.Get("/static", [&body](const httplib::Request&, httplib::Response& response) {
     response.set_content(body, "application/json");

@@ -1,16 +1,35 @@
 #include "host/work_queue.h"
 
+#include <linux/futex.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace Zorv::Host {
+
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "a futex word is 32 bits");
+
+void HandoffSignal::Set() noexcept {
+  if (state_.exchange(kSet, std::memory_order_acq_rel) == kSleeping)
+    syscall(SYS_futex, &state_, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+void HandoffSignal::Wait() noexcept {
+  uint32_t seen = kUnset;
+  if (!state_.compare_exchange_strong(seen, kSleeping, std::memory_order_acq_rel) && seen == kSet)
+    return;
+  // EINTR, EAGAIN (set meanwhile) and spurious wake-ups all end in a look at the word.
+  while (state_.load(std::memory_order_acquire) == kSleeping)
+    syscall(SYS_futex, &state_, FUTEX_WAIT_PRIVATE, kSleeping, nullptr, nullptr, 0);
+}
 
 WorkQueue::WorkQueue() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (wakeFd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
@@ -22,12 +41,15 @@ WorkQueue::~WorkQueue() {
 }
 
 bool WorkQueue::Post(std::function<void()> work) {
+  bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopped_) return false;
     items_.push_back(Item{posted_++, std::move(work)});
+    // One write ends the wait; the items posted behind it need none.
+    wake = std::exchange(hostWaits_, false);
   }
-  Wake();
+  if (wake) Wake();
   return true;
 }
 
@@ -66,7 +88,13 @@ bool WorkQueue::Empty() const {
 }
 
 void WorkQueue::Wait(std::optional<std::chrono::nanoseconds> timeout) {
-  if (!Empty()) return;
+  {
+    // Checked and announced under the lock that Post takes: an item posted
+    // after this point writes the eventfd, so the wait below cannot miss it.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!items_.empty()) return;
+    hostWaits_ = true;
+  }
   timespec limit{};
   if (timeout) {
     const int64_t ns = std::max<int64_t>(timeout->count(), 0);
@@ -75,7 +103,12 @@ void WorkQueue::Wait(std::optional<std::chrono::nanoseconds> timeout) {
   }
   pollfd descriptor{wakeFd_, POLLIN, 0};
   // EINTR (a signal) ends the wait like a wake-up: the caller looks again.
-  if (ppoll(&descriptor, 1, timeout ? &limit : nullptr, nullptr) <= 0) return;
+  const int ready = ppoll(&descriptor, 1, timeout ? &limit : nullptr, nullptr);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hostWaits_ = false;
+  }
+  if (ready <= 0) return;
   // Drained only once it has woken this wait, so that no wake-up is lost; a
   // wake-up left by work already run ends one later wait early, harmlessly.
   uint64_t count = 0;

@@ -14,11 +14,15 @@
 // - Items run in the order they were posted, each once, on the host thread.
 // - Wake is async-signal-safe (a write to an eventfd), so a signal handler may
 //   end a wait; a wake that comes before the wait is not lost.
+// - A handover costs few system calls: Post writes the eventfd only while the
+//   host thread waits (a busy host thread finds the item on its next run), and
+//   Submit's caller sleeps on a futex only if its item has not run yet.
 // - After Stop no item is taken or run: Post answers false and a Submit
 //   waiting on an item that will not run throws std::future_error. The
 //   destructor stops the queue; the queue must outlive every call to it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +39,21 @@
 #include <utility>
 
 namespace Zorv::Host {
+
+// A one-shot signal from one thread to one waiting thread on a futex: no
+// system call when it is set before the wait, one on each side otherwise.
+class HandoffSignal {
+ public:
+  // Wakes the waiter if it sleeps. Once only.
+  void Set() noexcept;
+  // Returns once Set has been called. One waiter only.
+  void Wait() noexcept;
+  bool IsSet() const noexcept { return state_.load(std::memory_order_acquire) == kSet; }
+
+ private:
+  static constexpr uint32_t kUnset = 0, kSet = 1, kSleeping = 2;
+  std::atomic<uint32_t> state_{kUnset};
+};
 
 class WorkQueue {
  public:
@@ -88,10 +107,42 @@ class WorkQueue {
     std::function<void()> work;
   };
 
+  // What a Submit's caller waits for: the item's result, its exception, or
+  // the news that the item was dropped unrun. Only the item's side writes the
+  // fields, before it signals; the caller reads them after its wait.
+  template <typename Result>
+  struct Handoff {
+    using Value = std::conditional_t<std::is_void_v<Result>, bool, Result>;
+    HandoffSignal signal;
+    bool dropped = false;
+    std::optional<Value> value;
+    std::exception_ptr error;
+
+    // The first of these counts (the item ran, then its last copy goes).
+    template <typename... Args>
+    void Answer(Args&&... result) {
+      if (signal.IsSet()) return;
+      value.emplace(std::forward<Args>(result)...);
+      signal.Set();
+    }
+    void Fail(std::exception_ptr thrown) {
+      if (signal.IsSet()) return;
+      error = std::move(thrown);
+      signal.Set();
+    }
+    void Drop() {
+      if (signal.IsSet()) return;
+      dropped = true;
+      signal.Set();
+    }
+  };
+
   mutable std::mutex mutex_;
   std::deque<Item> items_;
   uint64_t posted_ = 0;
   bool stopped_ = false;
+  // The host thread sleeps in Wait: the next Post must write the eventfd.
+  bool hostWaits_ = false;
   int wakeFd_ = -1;
   ErrorSink errorSink_;
 };
@@ -99,24 +150,29 @@ class WorkQueue {
 template <typename Work>
 std::invoke_result_t<Work> WorkQueue::Submit(Work work) {
   using Result = std::invoke_result_t<Work>;
-  auto promise = std::make_shared<std::promise<Result>>();
-  std::future<Result> future = promise->get_future();
-  const bool posted = Post([promise, work = std::move(work)]() mutable {
+  using State = Handoff<Result>;
+  auto state = std::make_shared<State>();
+  // The item's share of the state: when the last copy goes (the item ran, or
+  // was dropped by Stop) an unfinished handoff is finished as broken.
+  std::shared_ptr<State> producer(state.get(), [state](State* handoff) { handoff->Drop(); });
+  const bool posted = Post([producer, work = std::move(work)]() mutable {
     try {
       if constexpr (std::is_void_v<Result>) {
         work();
-        promise->set_value();
+        producer->Answer(true);
       } else {
-        promise->set_value(work());
+        producer->Answer(work());
       }
     } catch (...) {
-      promise->set_exception(std::current_exception());
+      producer->Fail(std::current_exception());
     }
   });
-  // Only the item holds the promise now: dropping the item breaks it.
-  promise.reset();
+  producer.reset();
   if (!posted) throw std::future_error(std::future_errc::broken_promise);
-  return future.get();
+  state->signal.Wait();
+  if (state->dropped) throw std::future_error(std::future_errc::broken_promise);
+  if (state->error) std::rethrow_exception(state->error);
+  if constexpr (!std::is_void_v<Result>) return std::move(*state->value);
 }
 
 }  // namespace Zorv::Host

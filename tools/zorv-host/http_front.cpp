@@ -62,6 +62,12 @@ std::string HttpFront::Start(uint16_t port) {
   http_ = std::make_unique<httplib::Server>();
   // Bodies are small JSON, YAML or MessagePack values, rules and resources.
   http_->set_payload_max_length(kMaxBody);
+  // Set on the listening socket, which accepted sockets inherit: the library
+  // writes an answer's headers and body separately, and with Nagle's
+  // algorithm a client that delays its acknowledgements would wait for the
+  // body each time.
+  http_->set_tcp_nodelay(true);
+  http_->set_keep_alive_max_count(kKeepAliveRequests);
   // Enough server threads for every event-stream client and the calls beside them.
   http_->new_task_queue = [] { return new httplib::ThreadPool(EventStream::kMaxClients + 8); };
   http_->set_pre_routing_handler(

@@ -18,6 +18,8 @@
 // - No answer carries Access-Control-Allow-Origin.
 // - A request whose work cannot run any more (the host is stopping) is
 //   answered 503.
+// - Accepted sockets have TCP_NODELAY set, and a kept-alive connection serves
+//   up to kKeepAliveRequests requests before it is closed.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +49,11 @@ struct TelemetryEntry {
 
 class HttpFront {
  public:
+  // A browser or script polling the host keeps its connection this long (the
+  // server library's default closes it every 5 requests), and no connection
+  // lives for ever.
+  static constexpr size_t kKeepAliveRequests = 1000;
+
   struct Config {
     bool auth = true;
     std::string token;
