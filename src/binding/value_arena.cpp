@@ -1,6 +1,7 @@
 #include "binding/value_arena.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cstring>
 #include <new>
@@ -11,6 +12,20 @@
 namespace Zorv {
 
 static_assert(ValueArena::kPageSize == PageSource::kPageSize);
+
+namespace {
+
+// Blocks per first page and per page of each size class, worked out once:
+// setting up an arena's 18 pools must not cost 18 divisions.
+template <size_t kBytes>
+constexpr std::array<uint16_t, ValueArena::kSizeClasses> BlocksPerClass() {
+  std::array<uint16_t, ValueArena::kSizeClasses> blocks{};
+  for (size_t i = 0; i < blocks.size(); ++i)
+    blocks[i] = static_cast<uint16_t>(kBytes / (4 * (i + 1)));
+  return blocks;
+}
+
+}  // namespace
 
 ValueArena* ValueArena::Create() {
   void* memory = Allocate(sizeof(ValueArena));
@@ -41,8 +56,9 @@ ValueArena::~ValueArena() {
 }
 
 void ValueArena::ResetFirstPage(Pool& pool) {
-  pool.first = PageHeader{
-      nullptr, nullptr, nullptr, 0, 0, 0, static_cast<uint16_t>(kFirstPageBytes / pool.blockSize)};
+  static constexpr auto kFirstPageBlocks = BlocksPerClass<kFirstPageBytes>();
+  pool.first =
+      PageHeader{nullptr, nullptr, nullptr, 0, 0, 0, kFirstPageBlocks[pool.blockSize / 4 - 1]};
   pool.available = &pool.first;
 }
 
@@ -95,7 +111,8 @@ ValueArena::PageHeader* ValueArena::addPage(Pool& pool) {
   page->inUse = 0;
   page->firstFree = 0;
   page->touched = 0;
-  page->capacity = static_cast<uint16_t>((kPageSize - sizeof(PageHeader)) / pool.blockSize);
+  static constexpr auto kPageBlocks = BlocksPerClass<kPageSize - sizeof(PageHeader)>();
+  page->capacity = kPageBlocks[pool.blockSize / 4 - 1];
   Push(pool.available, page);
   ++pagesHeld_;
   return page;
