@@ -38,8 +38,7 @@
 
 #include "binding/binding_property.h"
 #include "binding/binding_property_access.h"
-#include "binding/structure_shape.h"
-#include "binding/structure_tree.h"
+#include "binding/structure_assembler.h"
 #include "binding/work_stack.h"
 
 namespace Zorv {
@@ -87,21 +86,13 @@ class TreeBuilder {
 
   struct Open {
     BindingProperty* value;
-    size_t firstField;  // its fields start here in fields_
+    size_t mark;  // of its fields in fields_
   };
-
-  using Field = BuiltField;
-
-  static int Order(const Field& a, const Field& b);
-  bool sortSmall(Field* fields, size_t count);
-  void arrangeFields(BindingProperty& structure, size_t first);
 
   BindingProperty* root_;
   BindingProperty* pendingField_ = nullptr;  // selected by key()
   WorkStack<Open, 32> stack_;
-  // The fields of every open structure, the innermost one's last.
-  WorkStack<Field, 64> fields_;
-  StructureShape shape_;
+  StructureAssembler fields_;  // of the open structures
   bool complete_ = false;
 };
 
@@ -164,20 +155,18 @@ inline void TreeBuilder::endArray() {
 inline void TreeBuilder::beginObject() {
   BindingProperty& structure = target();
   BindingPropertyAccess::SetFreshContainer(structure, ValueKind::Structure);
-  stack_.push(Open{&structure, fields_.size()});
+  stack_.push(Open{&structure, fields_.open()});
 }
 
 inline void TreeBuilder::key(std::string_view name) {
   assert(!stack_.empty() && stack_.back().value->kind() == ValueKind::Structure);
-  StructureNode* node = BindingPropertyAccess::NewField(*stack_.back().value, name);
-  fields_.push(Field{StructureTree::KeyHead(name), node});
-  pendingField_ = &node->value;
+  pendingField_ = &fields_.add(*stack_.back().value, name);
 }
 
 inline void TreeBuilder::endObject() {
   assert(!stack_.empty() && stack_.back().value->kind() == ValueKind::Structure);
   const Open open = stack_.back();
-  if (fields_.size() > open.firstField) arrangeFields(*open.value, open.firstField);
+  fields_.close(*open.value, open.mark);
   close();
 }
 

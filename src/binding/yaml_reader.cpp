@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "binding/conversion.h"
+#include "binding/structure_assembler.h"
 #include "logging/format_string.h"
 
 namespace Zorv {
@@ -204,7 +205,8 @@ struct EventHandle {
 // Keeps its own stack of open nodes rather than feeding the shared
 // TreeBuilder: an alias puts a whole copied tree in place, and an anchor needs
 // the node it names once that node has ended; the builder's event interface
-// offers neither.
+// offers neither. Mappings are made like the builder makes structures: their
+// fields collected and arranged once, at the mapping's end.
 class YamlReader {
  public:
   BindingResult read(std::string_view text);
@@ -213,10 +215,10 @@ class YamlReader {
   // An open sequence or mapping.
   struct Frame {
     BindingProperty* node = nullptr;
-    // A mapping's field that its last key selected, emptied, where the next
-    // value goes; null while a key is awaited. Fields do not move when the
-    // mapping grows.
+    // A mapping's field that its last key made, where the next value goes;
+    // null while a key is awaited. Fields do not move when the mapping grows.
     BindingProperty* field = nullptr;
+    size_t mark = 0;  // of a mapping's fields in fields_
     bool isMapping = false;
     bool anchored = false;  // its anchor's name is the top of openAnchorNames_
   };
@@ -249,6 +251,7 @@ class YamlReader {
   BindingResult result_;
   BindingProperty root_;
   std::vector<Frame> stack_;
+  StructureAssembler fields_;  // of the open mappings
   // Every anchored value by its anchor's name, in one tree: a value for each
   // anchor with its own arena would cost kilobytes per anchor. An anchored
   // sequence or mapping gets its value when it ends; until then its name is
@@ -345,9 +348,8 @@ void YamlReader::key(const yaml_event_t& event) {
   }
   const std::string_view name = Text(event.data.scalar.value, event.data.scalar.length);
   Frame& top = stack_.back();
-  top.field = &top.node->field(name);
-  // A repeated key: the later value replaces the earlier one.
-  if (!top.field->isEmpty()) top.field->clear();
+  // Of repeated keys the later value stays, when the mapping ends.
+  top.field = &fields_.add(*top.node, name);
   if (event.data.scalar.anchor != nullptr) {
     if (BindingProperty* slot = recordAnchor(Text(event.data.scalar.anchor), event)) {
       *slot = name;
@@ -451,13 +453,17 @@ void YamlReader::collectionStart(const yaml_event_t& event, bool isMapping) {
     openAnchorNames_.emplace_back(Text(anchorName));
     openAnchors_.insert(openAnchorNames_.back());
   }
-  stack_.push_back({.node = &node, .isMapping = isMapping, .anchored = anchorName != nullptr});
+  stack_.push_back({.node = &node,
+                    .mark = fields_.open(),
+                    .isMapping = isMapping,
+                    .anchored = anchorName != nullptr});
 }
 
 void YamlReader::collectionEnd(const yaml_event_t& event) {
   if (stack_.empty()) return;  // the parser pairs every end with a start
   const Frame frame = stack_.back();
   stack_.pop_back();
+  if (frame.isMapping) fields_.close(*frame.node, frame.mark);
   if (!frame.anchored) return;
   const std::string name = std::move(openAnchorNames_.back());
   openAnchorNames_.pop_back();

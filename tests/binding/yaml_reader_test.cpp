@@ -223,6 +223,9 @@ TEST(YamlReaderTest, BuildsCollectionsAndStructures) {
       {"LaterKeyWins", "a: [1, 2, 3]\nb: {x: 1}\nc: 1\na: [4]\nb: {y: 2}\nc: [5]\n",
        R"({"a":[4],"b":{"y":2},"c":[5]})"},
       {"SequenceOfMappings", "- {a: 1}\n- b: 2\n  c: 3\n", R"([{"a":1},{"b":2,"c":3}])"},
+      {"RecordsOfOneShape",
+       "- {b: 1, a: 2}\n- {b: 3, a: 4}\n- {b: 5, a: 6, b: 7}\n- {b: 8, c: 9}\n",
+       R"([{"a":2,"b":1},{"a":4,"b":3},{"a":6,"b":7},{"b":8,"c":9}])"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
