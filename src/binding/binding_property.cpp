@@ -109,21 +109,7 @@ struct BindingProperty::Impl {
   }
 
   static StructureNode* NewNode(ValueArena& arena, std::string_view key) {
-    const uint32_t length = CheckedSize(key.size());
-    char* text = nullptr;
-    if (length > StructureNode::kInlineKey) {
-      text = static_cast<char*>(arena.allocate(length));
-      std::memcpy(text, key.data(), length);
-    }
-    auto* node = static_cast<StructureNode*>(arena.allocate(sizeof(StructureNode)));
-    InitChild(&node->value, &arena);
-    if (text) {
-      node->text = text;
-      node->keyLength = length;
-    } else {
-      StructureTree::SetInlineKey(*node, key);
-    }
-    return node;
+    return BindingPropertyAccess::NewNode(arena, key);
   }
 
   static void FreeNode(ValueArena& arena, StructureNode* node) {

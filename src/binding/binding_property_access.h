@@ -26,7 +26,11 @@ class BindingPropertyAccess {
   static constexpr size_t kArrayHeader = 8;
 
   // A detached node holding `key` and an empty value, from `structure`'s arena.
-  static StructureNode* NewField(BindingProperty& structure, std::string_view key);
+  static StructureNode* NewField(BindingProperty& structure, std::string_view key) {
+    return NewNode(ArenaOf(structure), key);
+  }
+  // The same from an arena: the node's value is a child of that arena's tree.
+  static StructureNode* NewNode(ValueArena& arena, std::string_view key);
   // Frees a detached node and everything its value holds.
   static void DropField(BindingProperty& structure, StructureNode* node);
   // Makes the tree at `root` (of `count` nodes, valid as StructureTree::IsValid
@@ -105,10 +109,8 @@ inline void BindingPropertyAccess::SetFreshBytes(BindingProperty& value, ValueKi
   value.kind_ = kind;
 }
 
-inline StructureNode* BindingPropertyAccess::NewField(BindingProperty& structure,
-                                                      std::string_view key) {
+inline StructureNode* BindingPropertyAccess::NewNode(ValueArena& arena, std::string_view key) {
   if (key.size() > UINT32_MAX) TooLarge();
-  ValueArena& arena = ArenaOf(structure);
   const auto length = static_cast<uint32_t>(key.size());
   char* text = nullptr;
   if (length > StructureNode::kInlineKey) {
