@@ -104,17 +104,17 @@ class MsgPackReader {
 
   size_t remaining() const { return size_ - pos_; }
 
-  void readKey(OpenContainer& map);
+  [[gnu::always_inline]] inline void readKey(OpenContainer& map);
   void readValue();
-  void countItem(OpenContainer& open);
+  [[gnu::always_inline]] inline void countItem(OpenContainer& open);
   void closeFinished();
-  void openArray(uint64_t count);
-  void openMap(uint64_t entries);
+  [[gnu::always_inline]] inline void openArray(uint64_t count);
+  [[gnu::always_inline]] inline void openMap(uint64_t entries);
 
   template <size_t N>
-  bool readBigEndian(uint64_t& out);
-  bool readLength(uint8_t type, Family family, uint64_t& length);
-  bool readString(uint64_t length, std::string_view& out);
+  [[gnu::always_inline]] inline bool readBigEndian(uint64_t& out);
+  [[gnu::always_inline]] inline bool readLength(uint8_t type, Family family, uint64_t& length);
+  [[gnu::always_inline]] inline bool readString(uint64_t length, std::string_view& out);
   void readBlob(uint64_t length);
 
   void fail(const std::string& message) {
