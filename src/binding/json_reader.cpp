@@ -11,6 +11,7 @@
 #include <string>
 
 #include "binding/tree_builder.h"
+#include "logging/allocator.h"
 
 namespace Zorv {
 namespace {
@@ -30,13 +31,16 @@ class PaddedCopy {
 
   explicit PaddedCopy(std::string_view text) {
     const size_t bytes = text.size() + kPadding;
-    data_ = bytes <= sizeof small_
-                ? small_
-                : static_cast<char*>(::operator new[](bytes, std::align_val_t{kPadding}));
+    if (bytes <= sizeof small_) {
+      data_ = small_;
+    } else {
+      data_ = static_cast<char*>(AllocateAligned(bytes, kPadding));
+      if (!data_) throw std::bad_alloc();
+    }
     refill(text);
   }
   ~PaddedCopy() {
-    if (data_ != small_) ::operator delete[](data_, std::align_val_t{kPadding});
+    if (data_ != small_) Free(data_);
   }
   PaddedCopy(const PaddedCopy&) = delete;
   PaddedCopy& operator=(const PaddedCopy&) = delete;

@@ -58,10 +58,9 @@ void StructureAssembler::close(BindingProperty& structure, size_t mark) {
   if (mark == fields_.size()) return;  // no fields: it stays an empty structure
   Field* const begin = fields_.data() + mark;
   Field* const end = fields_.data() + fields_.size();
-  const auto order = Order;
   // Input written in key order, as this system writes it, needs no sorting.
   bool ascending = true;
-  for (Field* at = begin + 1; at < end && ascending; ++at) ascending = order(at[-1], *at) < 0;
+  for (Field* at = begin + 1; at < end && ascending; ++at) ascending = Order(at[-1], *at) < 0;
   const auto size = static_cast<size_t>(end - begin);
   bool mayRepeat = false;
   if (!ascending) {
@@ -76,7 +75,7 @@ void StructureAssembler::close(BindingProperty& structure, size_t mark) {
       mayRepeat = sortSmall(begin, size);
     } else {
       // Stable: of repeated keys the one that came last stays last.
-      std::stable_sort(begin, end, [&](const Field& a, const Field& b) { return order(a, b) < 0; });
+      std::stable_sort(begin, end, [](const Field& a, const Field& b) { return Order(a, b) < 0; });
       mayRepeat = true;
     }
   }
@@ -84,7 +83,7 @@ void StructureAssembler::close(BindingProperty& structure, size_t mark) {
   // chain them in key order.
   Field* kept = begin;
   for (Field* at = begin; at < end; ++at) {
-    if (mayRepeat && at + 1 < end && order(*at, at[1]) == 0) {
+    if (mayRepeat && at + 1 < end && Order(*at, at[1]) == 0) {
       BindingPropertyAccess::DropField(structure, at->node);
       continue;
     }

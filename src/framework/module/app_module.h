@@ -31,6 +31,7 @@
 #include "binding/static_type.h"
 #include "framework/events/resource_event.h"
 #include "framework/hostapi/failure.h"
+#include "framework/hostapi/host_request.h"
 #include "framework/hostapi/maybe_type.h"
 #include "framework/module/plugin_identity.h"
 #include "framework/module/plugin_version.h"
@@ -49,9 +50,6 @@ class ApiRegistry;
 class EndpointBuilder;
 class TelemetrySender;
 class PluginLogTarget;
-struct HostRequest;
-struct HostResponse;
-using BodyTaker = std::function<void(const HostResponse& head, std::string_view body)>;
 
 // The two-operation event-source interface under every module.
 class EventSource {
