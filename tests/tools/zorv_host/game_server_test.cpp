@@ -15,6 +15,7 @@
 
 #include "binding/json_reader.h"
 #include "binding/json_writer.h"
+#include "demo_host.h"
 #include "host/plugin_host.h"
 #include "support/temp_folder.h"
 #include "zorv-host/demo_workspace.h"
@@ -30,12 +31,7 @@ constexpr char kBase[] = "http://127.0.0.1:8899/zorv-host/v1/server/files/";
 
 class GameServerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(CreateDemoWorkspace(workspace.Root()), "");
-    ASSERT_EQ(LoadHostResources(workspace.Root(), host), "");
-    ASSERT_EQ(host.Load(PEX_REPLAYS_PATH), "");
-    ASSERT_TRUE(host.Initialize());
-  }
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartDemoHost(workspace, host)); }
 
   // Starts a download of the game and runs the host until it settles.
   void Download(uint64_t gameId) {

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "demo_host.h"
 #include "host/plugin_host.h"
 #include "support/temp_folder.h"
 #include "zorv-host/demo_workspace.h"
@@ -75,10 +76,7 @@ std::string Exchange(int fd, const std::string& request) {
 class HttpFrontTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(CreateDemoWorkspace(workspace.Root()), "");
-    ASSERT_EQ(LoadHostResources(workspace.Root(), host), "");
-    ASSERT_EQ(host.Load(PEX_REPLAYS_PATH), "");
-    ASSERT_TRUE(host.Initialize());
+    ASSERT_NO_FATAL_FAILURE(StartDemoHost(workspace, host));
     front.emplace(host, server, HttpFront::Config{.auth = true, .token = kToken});
     ASSERT_EQ(front->Start(0), "");
   }

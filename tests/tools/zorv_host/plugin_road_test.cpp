@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "demo_host.h"
 #include "framework/events/event_name.h"
 #include "host/plugin_host.h"
 #include "support/temp_folder.h"
@@ -36,10 +37,7 @@ std::string ReadAll(const std::string& path) {
 class PluginRoadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(CreateDemoWorkspace(workspace.Root()), "");
-    ASSERT_EQ(LoadHostResources(workspace.Root(), host), "");
-    ASSERT_EQ(host.Load(PEX_REPLAYS_PATH), "");
-    ASSERT_TRUE(host.Initialize());
+    ASSERT_NO_FATAL_FAILURE(StartDemoHost(workspace, host));
     ASSERT_TRUE(host.Bus().IsSubscribed(Client::EventNameForUrl(kWatchPhasePath)));
   }
 
