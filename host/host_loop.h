@@ -17,7 +17,7 @@
 //   ends Run only after that callback has returned. The caller then shuts the
 //   plug-in down on the host thread.
 // - RequestStop may be called from any thread and from a signal handler (an
-//   atomic flag and the work queue's eventfd wake); a stop requested before
+//   atomic flag and the work queue's futex wake); a stop requested before
 //   Run makes Run return at once. Run may be called again after a stop only
 //   on a new loop.
 #pragma once

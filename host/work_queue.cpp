@@ -1,15 +1,11 @@
 #include "host/work_queue.h"
 
 #include <linux/futex.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
-#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -17,9 +13,24 @@ namespace Zorv::Host {
 
 static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "a futex word is 32 bits");
 
+namespace {
+
+// Sleeps while `word` holds `expected`, at most `timeout` (none: no limit).
+// EINTR, ETIMEDOUT and EAGAIN (the word changed first) all just return: the
+// callers look at the word again.
+void FutexWait(std::atomic<uint32_t>& word, uint32_t expected, const timespec* timeout) noexcept {
+  syscall(SYS_futex, &word, FUTEX_WAIT_PRIVATE, expected, timeout, nullptr, 0);
+}
+
+// Async-signal-safe, like every system call.
+void FutexWakeOne(std::atomic<uint32_t>& word) noexcept {
+  syscall(SYS_futex, &word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+}  // namespace
+
 void HandoffSignal::Set() noexcept {
-  if (state_.exchange(kSet, std::memory_order_acq_rel) == kSleeping)
-    syscall(SYS_futex, &state_, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+  if (state_.exchange(kSet, std::memory_order_acq_rel) == kSleeping) FutexWakeOne(state_);
 }
 
 void HandoffSignal::Wait() noexcept {
@@ -27,17 +38,11 @@ void HandoffSignal::Wait() noexcept {
   if (!state_.compare_exchange_strong(seen, kSleeping, std::memory_order_acq_rel) && seen == kSet)
     return;
   // EINTR, EAGAIN (set meanwhile) and spurious wake-ups all end in a look at the word.
-  while (state_.load(std::memory_order_acquire) == kSleeping)
-    syscall(SYS_futex, &state_, FUTEX_WAIT_PRIVATE, kSleeping, nullptr, nullptr, 0);
-}
-
-WorkQueue::WorkQueue() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (wakeFd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+  while (state_.load(std::memory_order_acquire) == kSleeping) FutexWait(state_, kSleeping, nullptr);
 }
 
 WorkQueue::~WorkQueue() {
   Stop();
-  close(wakeFd_);
 }
 
 bool WorkQueue::Post(std::function<void()> work) {
@@ -90,7 +95,7 @@ bool WorkQueue::Empty() const {
 void WorkQueue::Wait(std::optional<std::chrono::nanoseconds> timeout) {
   {
     // Checked and announced under the lock that Post takes: an item posted
-    // after this point writes the eventfd, so the wait below cannot miss it.
+    // after this point wakes the host, so the wait below cannot miss it.
     std::lock_guard<std::mutex> lock(mutex_);
     if (!items_.empty()) return;
     hostWaits_ = true;
@@ -101,24 +106,20 @@ void WorkQueue::Wait(std::optional<std::chrono::nanoseconds> timeout) {
     limit.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
     limit.tv_nsec = static_cast<long>(ns % 1'000'000'000);
   }
-  pollfd descriptor{wakeFd_, POLLIN, 0};
-  // EINTR (a signal) ends the wait like a wake-up: the caller looks again.
-  const int ready = ppoll(&descriptor, 1, timeout ? &limit : nullptr, nullptr);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    hostWaits_ = false;
-  }
-  if (ready <= 0) return;
-  // Drained only once it has woken this wait, so that no wake-up is lost; a
-  // wake-up left by work already run ends one later wait early, harmlessly.
-  uint64_t count = 0;
-  [[maybe_unused]] const ssize_t got = read(wakeFd_, &count, sizeof(count));
+  // A wake-up that came first leaves kWoken, and the wait ends at once. A
+  // signal (EINTR) ends the wait like a wake-up: the caller looks again.
+  uint32_t seen = kAwake;
+  if (wake_.compare_exchange_strong(seen, kSleeping, std::memory_order_acq_rel))
+    FutexWait(wake_, kSleeping, timeout ? &limit : nullptr);
+  // Taken only once it has ended this wait, so that no wake-up is lost; one
+  // left by work already run ends one later wait early, harmlessly.
+  wake_.store(kAwake, std::memory_order_release);
+  std::lock_guard<std::mutex> lock(mutex_);
+  hostWaits_ = false;
 }
 
 void WorkQueue::Wake() noexcept {
-  const uint64_t one = 1;
-  // Fails only when the counter is full, which wakes the reader anyway.
-  [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof(one));
+  if (wake_.exchange(kWoken, std::memory_order_acq_rel) == kSleeping) FutexWakeOne(wake_);
 }
 
 void WorkQueue::Stop() {

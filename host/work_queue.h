@@ -12,11 +12,13 @@
 // - Post and Submit may be called from any thread; RunQueued, Wait and
 //   WaitFor only from the one host thread.
 // - Items run in the order they were posted, each once, on the host thread.
-// - Wake is async-signal-safe (a write to an eventfd), so a signal handler may
-//   end a wait; a wake that comes before the wait is not lost.
-// - A handover costs few system calls: Post writes the eventfd only while the
-//   host thread waits (a busy host thread finds the item on its next run), and
-//   Submit's caller sleeps on a futex only if its item has not run yet.
+// - Wake is async-signal-safe (an atomic exchange and a futex wake), so a
+//   signal handler may end a wait; a wake that comes before the wait is not
+//   lost.
+// - A handover costs few system calls: the host thread sleeps on a futex
+//   (one call, with nothing to drain once woken), Post wakes it only while it
+//   waits (a busy host thread finds the item on its next run), and Submit's
+//   caller sleeps on a futex only if its item has not run yet.
 // - After Stop no item is taken or run: Post answers false and a Submit
 //   waiting on an item that will not run throws std::future_error. The
 //   destructor stops the queue; the queue must outlive every call to it.
@@ -60,8 +62,7 @@ class WorkQueue {
   // Gets the text of an exception that a posted item let out.
   using ErrorSink = std::function<void(const std::string& what)>;
 
-  // Throws std::system_error when the wake-up descriptor cannot be made.
-  WorkQueue();
+  WorkQueue() = default;
   ~WorkQueue();
   WorkQueue(const WorkQueue&) = delete;
   WorkQueue& operator=(const WorkQueue&) = delete;
@@ -141,9 +142,12 @@ class WorkQueue {
   std::deque<Item> items_;
   uint64_t posted_ = 0;
   bool stopped_ = false;
-  // The host thread sleeps in Wait: the next Post must write the eventfd.
+  // The host thread sleeps in Wait: the next Post must wake it.
   bool hostWaits_ = false;
-  int wakeFd_ = -1;
+  // The host thread's futex word: kSleeping while it sleeps in Wait (a Wake
+  // then makes the system call), kWoken from a Wake until the wait it ends.
+  static constexpr uint32_t kAwake = 0, kWoken = 1, kSleeping = 2;
+  std::atomic<uint32_t> wake_{kAwake};
   ErrorSink errorSink_;
 };
 
