@@ -138,23 +138,20 @@ FunctionResult Dispatch(Endpoint& endpoint, const CallRecord& call) {
     if (pair.name == nullptr || pair.value == nullptr) {
       return BadCall(FormatString("Header %1 of the call has no name or no value", i));
     }
-    std::string name = pair.name;
+    const std::string_view name = pair.name;
     valueBudget += name.size();
-    headers.Put(std::move(name), pair.value);
+    // Requests carry headers that no function asks for: only a header named
+    // after a declared argument takes part in binding.
+    if (endpoint.findArgument(name.substr(0, name.find('.'))) == nullptr) continue;
+    headers.Put(std::string(name), pair.value);
   }
   const size_t question = url.find('?');
   const Pairs query =
       question == std::string_view::npos ? Pairs() : ParseQuery(url.substr(question + 1));
 
   ArgumentBinding binding(endpoint, valueBudget);
-  for (const auto& [name, value] : headers) {
-    // Requests carry headers that no function asks for: only a header named
-    // after a declared argument takes part in binding.
-    if (endpoint.findArgument(std::string_view(name).substr(0, name.find('.'))) == nullptr) {
-      continue;
-    }
+  for (const auto& [name, value] : headers)
     binding.BindArgument(name, value, ARGUMENT_LOCATION_HEADER);
-  }
   for (size_t i = 0; i < parameters.size() && i < match->captures.size(); ++i) {
     binding.BindArgument(parameters[i].name, match->captures[i], ARGUMENT_LOCATION_PATH);
   }

@@ -150,6 +150,17 @@ bool PathMatcher::Match(std::string_view path, std::vector<std::string>& capture
   const size_t n = path.size();
   const size_t k = groups_.size();
   if (k == 0) return n == head_.size();
+  if (k == 1 && groups_[0].after.empty()) {
+    // One parameter that ends the template ("/items/{id}"), the common case:
+    // it takes the rest of the path, unless a character there stops it.
+    const std::string_view rest = path.substr(head_.size());
+    for (const char c : rest) {
+      if (Stops(groups_[0].stopsAtSlash, c)) return false;
+    }
+    captures.push_back(UrlDecode(rest));
+    if (capturedLength != nullptr) *capturedLength = rest.size();
+    return true;
+  }
 
   // Right to left: ends[i][e] is set when capture i may end at e, that is the
   // text after it occurs at e and the rest of the template can match from
@@ -213,7 +224,7 @@ std::optional<RouteMatch> SelectRoute(std::span<const Route* const> routes, uint
     size_t length = 0;
     if (!route.matcher.Match(path, captures, &length)) continue;
     if (!best || length < bestLength) {
-      best = RouteMatch{i, captures};
+      best = RouteMatch{i, std::move(captures)};
       bestLength = length;
     }
   }

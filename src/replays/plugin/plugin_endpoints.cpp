@@ -60,9 +60,12 @@ MaybeType<Failure, Api::ReplayMetadata> ReplaysPlugin::GetMetadata(uint64_t game
   }
   Log(LogLevel::Okay, kLogDBG | kLogXTR, "MetadataStore: metadata for game '%llu' found in cache",
       LogId(gameId));
-  const Api::ReplayMetadata metadata = record->metadata;
-  Log(LogLevel::Okay, kLogDBG | kLogXTR, "Plugin found local metadata for Replay '%llu': %s",
-      LogId(gameId), ToText(metadata).c_str());
+  const Api::ReplayMetadata& metadata = record->metadata;
+  // The text of the metadata is made only for a line that is logged: this
+  // runs on every metadata request.
+  if (LogMayPass(LogLevel::Okay, kLogDBG | kLogXTR))
+    Log(LogLevel::Okay, kLogDBG | kLogXTR, "Plugin found local metadata for Replay '%llu': %s",
+        LogId(gameId), ToText(metadata).c_str());
   return metadata;
 }
 
@@ -81,8 +84,9 @@ std::string ReplaysPlugin::GetDefaultTrecPath() {
 
 void ReplaysPlugin::OnMetadataChanged(const Api::ReplayMetadata& metadata, bool fromServerLookup) {
   const std::string path = kMetadataEventPrefix + std::to_string(metadata.gameId);
-  Log(LogLevel::Okay, kLogDBG | kLogXTR, "Plugin notifying about updated metadata: %s",
-      ToText(metadata).c_str());
+  if (LogMayPass(LogLevel::Okay, kLogDBG | kLogXTR))
+    Log(LogLevel::Okay, kLogDBG | kLogXTR, "Plugin notifying about updated metadata: %s",
+        ToText(metadata).c_str());
   // A value that does not convert is traced by the framework and not sent.
   static_cast<void>(PublishResource(path, metadata, PluginResourceEventType::Update));
   // Before the first login there is no downloader and the request is dropped.
