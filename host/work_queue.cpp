@@ -46,12 +46,16 @@ WorkQueue::~WorkQueue() {
 }
 
 bool WorkQueue::Post(std::function<void()> work) {
+  return Queue(std::move(work), nullptr);
+}
+
+bool WorkQueue::Queue(std::function<void()> work, HandoffBase* handoff) {
   bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopped_) return false;
-    items_.push_back(Item{posted_++, std::move(work)});
-    // One write ends the wait; the items posted behind it need none.
+    items_.push_back(Item{posted_++, std::move(work), handoff});
+    // One wake ends the wait; the items posted behind it need none.
     wake = std::exchange(hostWaits_, false);
   }
   if (wake) Wake();
@@ -129,7 +133,11 @@ void WorkQueue::Stop() {
     stopped_ = true;
     dropped.swap(items_);
   }
-  // Destroyed outside the lock: an item's destructor may post.
+  // Destroyed and told outside the lock: an item's destructor may post.
+  for (Item& item : dropped) {
+    item.work = nullptr;
+    if (item.handoff) item.handoff->Drop();
+  }
   dropped.clear();
   Wake();
 }

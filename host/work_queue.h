@@ -32,7 +32,6 @@
 #include <exception>
 #include <functional>
 #include <future>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -103,40 +102,33 @@ class WorkQueue {
   void SetErrorSink(ErrorSink sink) { errorSink_ = std::move(sink); }
 
  private:
-  struct Item {
-    uint64_t sequence;
-    std::function<void()> work;
-  };
-
-  // What a Submit's caller waits for: the item's result, its exception, or
-  // the news that the item was dropped unrun. Only the item's side writes the
-  // fields, before it signals; the caller reads them after its wait.
-  template <typename Result>
-  struct Handoff {
-    using Value = std::conditional_t<std::is_void_v<Result>, bool, Result>;
+  // What a Submit's caller waits for, on its own stack: the news that the
+  // item was dropped unrun, or else the item's result or exception. Only the
+  // item's side writes the fields, before it signals; the caller reads them
+  // after its wait, and the item's side touches nothing once it has signalled.
+  struct HandoffBase {
     HandoffSignal signal;
     bool dropped = false;
-    std::optional<Value> value;
     std::exception_ptr error;
-
-    // The first of these counts (the item ran, then its last copy goes).
-    template <typename... Args>
-    void Answer(Args&&... result) {
-      if (signal.IsSet()) return;
-      value.emplace(std::forward<Args>(result)...);
-      signal.Set();
-    }
-    void Fail(std::exception_ptr thrown) {
-      if (signal.IsSet()) return;
-      error = std::move(thrown);
-      signal.Set();
-    }
     void Drop() {
-      if (signal.IsSet()) return;
       dropped = true;
       signal.Set();
     }
   };
+  template <typename Result>
+  struct Handoff : HandoffBase {
+    using Value = std::conditional_t<std::is_void_v<Result>, bool, Result>;
+    std::optional<Value> value;
+  };
+
+  struct Item {
+    uint64_t sequence;
+    std::function<void()> work;
+    // A Submit's item: told when the item is dropped unrun.
+    HandoffBase* handoff = nullptr;
+  };
+
+  bool Queue(std::function<void()> work, HandoffBase* handoff);
 
   mutable std::mutex mutex_;
   std::deque<Item> items_;
@@ -154,29 +146,30 @@ class WorkQueue {
 template <typename Work>
 std::invoke_result_t<Work> WorkQueue::Submit(Work work) {
   using Result = std::invoke_result_t<Work>;
-  using State = Handoff<Result>;
-  auto state = std::make_shared<State>();
-  // The item's share of the state: when the last copy goes (the item ran, or
-  // was dropped by Stop) an unfinished handoff is finished as broken.
-  std::shared_ptr<State> producer(state.get(), [state](State* handoff) { handoff->Drop(); });
-  const bool posted = Post([producer, work = std::move(work)]() mutable {
-    try {
-      if constexpr (std::is_void_v<Result>) {
-        work();
-        producer->Answer(true);
-      } else {
-        producer->Answer(work());
-      }
-    } catch (...) {
-      producer->Fail(std::current_exception());
-    }
-  });
-  producer.reset();
-  if (!posted) throw std::future_error(std::future_errc::broken_promise);
-  state->signal.Wait();
-  if (state->dropped) throw std::future_error(std::future_errc::broken_promise);
-  if (state->error) std::rethrow_exception(state->error);
-  if constexpr (!std::is_void_v<Result>) return std::move(*state->value);
+  Handoff<Result> handoff;
+  // Two pointers: the item is stored inside the std::function, so a handover
+  // allocates nothing. Both point into this frame, which outlives the item's
+  // run because this thread waits for its signal.
+  const bool queued = Queue(
+      [state = &handoff, run = &work] {
+        try {
+          if constexpr (std::is_void_v<Result>) {
+            (*run)();
+            state->value.emplace(true);
+          } else {
+            state->value.emplace((*run)());
+          }
+        } catch (...) {
+          state->error = std::current_exception();
+        }
+        state->signal.Set();
+      },
+      &handoff);
+  if (!queued) throw std::future_error(std::future_errc::broken_promise);
+  handoff.signal.Wait();
+  if (handoff.dropped) throw std::future_error(std::future_errc::broken_promise);
+  if (handoff.error) std::rethrow_exception(handoff.error);
+  if constexpr (!std::is_void_v<Result>) return std::move(*handoff.value);
 }
 
 }  // namespace Zorv::Host
