@@ -80,7 +80,7 @@ class DownloaderSubmodule : public std::enable_shared_from_this<DownloaderSubmod
   void DownloadGame(uint64_t gameId);
 
   // Writes `bytes` to `path` whole or not at all: through a temporary file in
-  // the same folder, flushed to disk and renamed over `path`. On failure the
+  // the same folder, renamed over `path` (not synced to disk). On failure the
   // temporary file is gone and whatever was at `path` is unchanged. The new
   // file gets the permissions of any new file (0666 less the umask).
   static MaybeType<Failure, void> WriteFile(const std::string& path, std::string_view bytes);
