@@ -60,6 +60,44 @@ void ValueArena::ResetFirstPage(Pool& pool) {
   pool.first =
       PageHeader{nullptr, nullptr, nullptr, 0, 0, 0, kFirstPageBlocks[pool.blockSize / 4 - 1]};
   pool.available = &pool.first;
+  pool.cursor = reinterpret_cast<char*>(pool.firstBlocks);
+  pool.end = pool.cursor + pool.first.capacity * pool.blockSize;
+}
+
+void* ValueArena::takeSlow(Pool& pool) {
+  if (pool.end) EndRun(pool);
+  PageHeader* page = pool.available ? pool.available : addPage(pool);
+  char* block;
+  if (page->firstFree != 0) {
+    block = BlocksOf(page) + (page->firstFree - 1) * pool.blockSize;
+    std::memcpy(&page->firstFree, block, sizeof page->firstFree);
+    if (++page->inUse == page->capacity) {
+      Remove(pool.available, page);
+      Push(pool.full, page);
+    }
+  } else {
+    // No free block on a page that is not full: its untouched ones start a run.
+    block = BlocksOf(page) + page->touched * pool.blockSize;
+    pool.cursor = block + pool.blockSize;
+    pool.end = BlocksOf(page) + page->capacity * pool.blockSize;
+  }
+  ++liveBlocks_;
+  return block;
+}
+
+void ValueArena::EndRun(Pool& pool) {
+  PageHeader* page = pool.available;
+  const char* start = BlocksOf(page) + page->touched * pool.blockSize;
+  const auto taken =
+      static_cast<uint16_t>(static_cast<size_t>(pool.cursor - start) / pool.blockSize);
+  page->touched = static_cast<uint16_t>(page->touched + taken);
+  page->inUse = static_cast<uint16_t>(page->inUse + taken);
+  pool.cursor = nullptr;
+  pool.end = nullptr;
+  if (page->inUse == page->capacity) {
+    Remove(pool.available, page);
+    Push(pool.full, page);
+  }
 }
 
 void* ValueArena::reallocate(void* block, size_t oldSize, size_t newSize) {

@@ -12,6 +12,11 @@
 // from the framework allocator and are listed so that reset() and the
 // arena's destruction free them with the tree.
 //
+// A pool hands out the never-used blocks of its current page by bumping a
+// cursor; the page's counts catch up when the run ends (the page fills, or a
+// block of the pool is given back), so freed blocks are still handed out
+// before untouched ones and every count is exact whenever it is read.
+//
 // Alignment: a pool block is 8-byte aligned when its size is a multiple of 8
 // (else 4); a large block is 16-byte aligned.
 //
@@ -68,6 +73,11 @@ class ValueArena {
   struct Pool {
     PageHeader first;  // its blocks are firstBlocks, right behind it
     alignas(8) unsigned char firstBlocks[kFirstPageBytes];
+    // The run of untouched blocks being handed out, [cursor, end), on the
+    // page at the head of `available`, whose inUse and touched do not yet
+    // count the blocks handed out of it. end is null when no run is open.
+    char* cursor;
+    char* end;
     PageHeader* available;  // pages with a free block
     PageHeader* full;
     uint32_t blockSize;
@@ -81,13 +91,19 @@ class ValueArena {
   ~ValueArena();
 
   static size_t ClassOf(size_t size) { return (size + 3) / 4 - 1; }
+  static char* BlocksOf(PageHeader* page) { return reinterpret_cast<char*>(page + 1); }
   static void Push(PageHeader*& head, PageHeader* page);
   static void Remove(PageHeader*& head, PageHeader* page);
   static void ResetFirstPage(Pool& pool);
 
   // Gives every page and large block back, leaving the pools as they are.
   void releaseAll();
-  void* take(Pool& pool);
+  // `blockSize` is pool.blockSize, given by the caller so that it folds for
+  // sizes known when compiling.
+  void* take(Pool& pool, size_t blockSize);
+  void* takeSlow(Pool& pool);
+  // Counts the open run's blocks on its page and closes the run.
+  static void EndRun(Pool& pool);
   void give(Pool& pool, void* block);
   PageHeader* addPage(Pool& pool);
   void releasePage(Pool& pool, PageHeader* page);
@@ -122,7 +138,8 @@ inline void ValueArena::Remove(PageHeader*& head, PageHeader* page) {
 inline void* ValueArena::allocate(size_t size) {
   assert(size > 0);
   if (size > kLargestPoolBlock) return allocateLarge(size);
-  return take(pools_[ClassOf(size)]);
+  const size_t sizeClass = ClassOf(size);
+  return take(pools_[sizeClass], 4 * (sizeClass + 1));
 }
 
 inline void ValueArena::deallocate(void* block, size_t size) {
@@ -133,26 +150,18 @@ inline void ValueArena::deallocate(void* block, size_t size) {
   }
 }
 
-inline void* ValueArena::take(Pool& pool) {
-  PageHeader* page = pool.available ? pool.available : addPage(pool);
-  char* blocks = reinterpret_cast<char*>(page + 1);
-  char* block;
-  if (page->firstFree != 0) {
-    block = blocks + (page->firstFree - 1) * pool.blockSize;
-    std::memcpy(&page->firstFree, block, sizeof page->firstFree);
-  } else {
-    block = blocks + page->touched * pool.blockSize;
-    ++page->touched;
+inline void* ValueArena::take(Pool& pool, size_t blockSize) {
+  if (pool.cursor != pool.end) {
+    char* block = pool.cursor;
+    pool.cursor = block + blockSize;
+    ++liveBlocks_;
+    return block;
   }
-  if (++page->inUse == page->capacity) {
-    Remove(pool.available, page);
-    Push(pool.full, page);
-  }
-  ++liveBlocks_;
-  return block;
+  return takeSlow(pool);
 }
 
 inline void ValueArena::give(Pool& pool, void* block) {
+  if (pool.end) EndRun(pool);
   char* at = static_cast<char*>(block);
   const uintptr_t address = reinterpret_cast<uintptr_t>(at);
   // The first page sits inside the pool, so only its range tells it apart.
