@@ -3,7 +3,8 @@
 // array and structure node of the tree comes from it.
 //
 // Blocks of up to 72 bytes come from 18 size-class pools (sizes rounded up to
-// a multiple of 4). A pool's first 144 bytes of blocks live inside the pool;
+// a multiple of 4). A pool's first 144 bytes of blocks live inside the arena,
+// set up when the pool is first used, so a small tree pays only for its sizes;
 // further pages are 4096 bytes, aligned on 4096, from the process-wide
 // PageSource, so the page of a block is its address with the low 12 bits
 // cleared. Each page counts its blocks in use and chains its free blocks
@@ -70,9 +71,14 @@ class ValueArena {
     uint16_t touched;    // blocks [0, touched) have been handed out at least once
     uint16_t capacity;
   };
+  // A pool's own page inside the arena, laid out like any page.
+  struct FirstPage {
+    PageHeader header;
+    alignas(8) unsigned char blocks[kFirstPageBytes];
+  };
+  // All zero: not used yet (its first page is not set up, since once set up
+  // that page is always on one of the lists).
   struct Pool {
-    PageHeader first;  // its blocks are firstBlocks, right behind it
-    alignas(8) unsigned char firstBlocks[kFirstPageBytes];
     // The run of untouched blocks being handed out, [cursor, end), on the
     // page at the head of `available`, whose inUse and touched do not yet
     // count the blocks handed out of it. end is null when no run is open.
@@ -80,7 +86,6 @@ class ValueArena {
     char* end;
     PageHeader* available;  // pages with a free block
     PageHeader* full;
-    uint32_t blockSize;
   };
   struct LargeBlock {
     LargeBlock* prev;
@@ -94,24 +99,24 @@ class ValueArena {
   static char* BlocksOf(PageHeader* page) { return reinterpret_cast<char*>(page + 1); }
   static void Push(PageHeader*& head, PageHeader* page);
   static void Remove(PageHeader*& head, PageHeader* page);
-  static void ResetFirstPage(Pool& pool);
+  static size_t BlockSize(size_t sizeClass) { return 4 * (sizeClass + 1); }
 
   // Gives every page and large block back, leaving the pools as they are.
   void releaseAll();
-  // `blockSize` is pool.blockSize, given by the caller so that it folds for
-  // sizes known when compiling.
-  void* take(Pool& pool, size_t blockSize);
-  void* takeSlow(Pool& pool);
+  void* take(size_t sizeClass);
+  void* takeSlow(size_t sizeClass);
   // Counts the open run's blocks on its page and closes the run.
-  static void EndRun(Pool& pool);
-  void give(Pool& pool, void* block);
-  PageHeader* addPage(Pool& pool);
+  static void EndRun(Pool& pool, size_t blockSize);
+  void give(size_t sizeClass, void* block);
+  PageHeader* setUpFirstPage(size_t sizeClass);
+  PageHeader* addPage(Pool& pool, size_t blockSize);
   void releasePage(Pool& pool, PageHeader* page);
   void* allocateLarge(size_t size);
   void deallocateLarge(void* block);
   void* reallocateLarge(void* block, size_t size);
 
   Pool pools_[kSizeClasses];
+  FirstPage firstPages_[kSizeClasses];
   LargeBlock* large_ = nullptr;
   size_t liveBlocks_ = 0;
   size_t pagesHeld_ = 0;
@@ -138,40 +143,41 @@ inline void ValueArena::Remove(PageHeader*& head, PageHeader* page) {
 inline void* ValueArena::allocate(size_t size) {
   assert(size > 0);
   if (size > kLargestPoolBlock) return allocateLarge(size);
-  const size_t sizeClass = ClassOf(size);
-  return take(pools_[sizeClass], 4 * (sizeClass + 1));
+  return take(ClassOf(size));
 }
 
 inline void ValueArena::deallocate(void* block, size_t size) {
   if (size > kLargestPoolBlock) {
     deallocateLarge(block);
   } else {
-    give(pools_[ClassOf(size)], block);
+    give(ClassOf(size), block);
   }
 }
 
-inline void* ValueArena::take(Pool& pool, size_t blockSize) {
+inline void* ValueArena::take(size_t sizeClass) {
+  Pool& pool = pools_[sizeClass];
   if (pool.cursor != pool.end) {
     char* block = pool.cursor;
-    pool.cursor = block + blockSize;
+    pool.cursor = block + BlockSize(sizeClass);
     ++liveBlocks_;
     return block;
   }
-  return takeSlow(pool);
+  return takeSlow(sizeClass);
 }
 
-inline void ValueArena::give(Pool& pool, void* block) {
-  if (pool.end) EndRun(pool);
+inline void ValueArena::give(size_t sizeClass, void* block) {
+  Pool& pool = pools_[sizeClass];
+  const size_t blockSize = BlockSize(sizeClass);
+  if (pool.end) EndRun(pool, blockSize);
   char* at = static_cast<char*>(block);
   const uintptr_t address = reinterpret_cast<uintptr_t>(at);
-  // The first page sits inside the pool, so only its range tells it apart.
-  const bool onFirstPage =
-      address - reinterpret_cast<uintptr_t>(pool.firstBlocks) < kFirstPageBytes;
+  FirstPage& first = firstPages_[sizeClass];
+  // The first page sits inside the arena, so only its range tells it apart.
+  const bool onFirstPage = address - reinterpret_cast<uintptr_t>(first.blocks) < kFirstPageBytes;
   PageHeader* page = onFirstPage
-                         ? &pool.first
+                         ? &first.header
                          : reinterpret_cast<PageHeader*>(address & ~uintptr_t{kPageSize - 1});
-  const auto index =
-      static_cast<uint16_t>((at - reinterpret_cast<char*>(page + 1)) / pool.blockSize + 1);
+  const auto index = static_cast<uint16_t>((at - BlocksOf(page)) / blockSize + 1);
   std::memcpy(at, &page->firstFree, sizeof page->firstFree);
   page->firstFree = index;
   if (page->inUse-- == page->capacity) {
