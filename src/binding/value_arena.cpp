@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cstring>
 #include <new>
@@ -65,7 +66,7 @@ void* ValueArena::takeSlow(size_t sizeClass) {
   const size_t blockSize = BlockSize(sizeClass);
   if (pool.end) EndRun(pool, blockSize);
   PageHeader* page = pool.available;
-  if (!page) page = pool.full ? addPage(pool, blockSize) : setUpFirstPage(sizeClass);
+  if (!page) page = pool.full ? addPage(sizeClass) : setUpFirstPage(sizeClass);
   char* block;
   if (page->firstFree != 0) {
     block = BlocksOf(page) + (page->firstFree - 1) * blockSize;
@@ -118,20 +119,21 @@ void ValueArena::reset() {
 }
 
 void ValueArena::releaseAll() {
-  PageSource& source = PageSource::Instance();
-  for (size_t sizeClass = 0; sizeClass < kSizeClasses; ++sizeClass) {
+  static_assert(kSizeClasses <= 32);
+  // Only pools that took pages have any to give back.
+  for (uint32_t pending = poolsWithPages_; pending != 0; pending &= pending - 1) {
+    const auto sizeClass = static_cast<size_t>(std::countr_zero(pending));
     const Pool& pool = pools_[sizeClass];
     const PageHeader* first = &firstPages_[sizeClass].header;
-    // Most pools of a small tree are unused or never left their first page.
-    if (!pool.full && (!pool.available || (pool.available == first && !first->next))) continue;
     for (PageHeader* list : {pool.available, pool.full}) {
       while (list) {
         PageHeader* page = list;
         list = page->next;
-        if (page != first) source.give(page);
+        if (page != first) PageSource::Instance().give(page);
       }
     }
   }
+  poolsWithPages_ = 0;
   while (large_) {
     LargeBlock* block = large_;
     large_ = block->next;
@@ -141,13 +143,15 @@ void ValueArena::releaseAll() {
   pagesHeld_ = 0;
 }
 
-ValueArena::PageHeader* ValueArena::addPage(Pool& pool, size_t blockSize) {
+ValueArena::PageHeader* ValueArena::addPage(size_t sizeClass) {
+  Pool& pool = pools_[sizeClass];
   auto* page = static_cast<PageHeader*>(PageSource::Instance().take());
   page->inUse = 0;
   page->firstFree = 0;
   page->touched = 0;
   static constexpr auto kPageBlocks = BlocksPerClass<kPageSize - sizeof(PageHeader)>();
-  page->capacity = kPageBlocks[blockSize / 4 - 1];
+  page->capacity = kPageBlocks[sizeClass];
+  poolsWithPages_ |= uint32_t{1} << sizeClass;
   Push(pool.available, page);
   ++pagesHeld_;
   return page;

@@ -109,7 +109,7 @@ class ValueArena {
   static void EndRun(Pool& pool, size_t blockSize);
   void give(size_t sizeClass, void* block);
   PageHeader* setUpFirstPage(size_t sizeClass);
-  PageHeader* addPage(Pool& pool, size_t blockSize);
+  PageHeader* addPage(size_t sizeClass);
   void releasePage(Pool& pool, PageHeader* page);
   void* allocateLarge(size_t size);
   void deallocateLarge(void* block);
@@ -120,6 +120,8 @@ class ValueArena {
   LargeBlock* large_ = nullptr;
   size_t liveBlocks_ = 0;
   size_t pagesHeld_ = 0;
+  // Bit c: pool c has taken a page from the page source since the last reset.
+  uint32_t poolsWithPages_ = 0;
 };
 
 // Taking and giving pool blocks is inline: value trees do it per node.
