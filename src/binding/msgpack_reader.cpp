@@ -193,6 +193,12 @@ bool MsgPackReader::readKey(std::string_view& key) {
 
 void MsgPackReader::readValue() {
   const uint8_t type = data_[pos_++];
+  // Short strings, the most common values, skip the dispatch.
+  if ((type & 0xe0) == 0xa0) {
+    std::string_view text;
+    if (readString(type & 0x1f, text)) builder_.string(text);
+    return;
+  }
   const Family family = kFamilies[type];
   uint64_t n = 0;
   switch (family) {
