@@ -23,8 +23,7 @@ namespace {
 constexpr size_t kArrayHeader = BindingPropertyAccess::kArrayHeader;
 constexpr uint32_t kFirstCapacity = 2;
 
-static_assert(sizeof(StructureNode) == ValueArena::kFieldBlockSize,
-              "the arena keeps a larger first page for structure fields");
+static_assert(sizeof(StructureNode) == 64);
 
 constexpr size_t ArrayBytes(uint32_t capacity) {
   return kArrayHeader + size_t{capacity} * sizeof(BindingProperty);

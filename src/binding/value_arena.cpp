@@ -42,11 +42,8 @@ void ValueArena::Destroy(ValueArena* arena) {
 
 ValueArena::ValueArena() {
   static_assert(sizeof(PageHeader) == 32 && sizeof(PageHeader) >= PageSource::kReservedBytes);
-  static_assert(FirstPageOffset(1) % 8 == 0 && kFieldFirstPageBytes % 8 == 0,
-                "every first page's blocks are 8-byte aligned like on any page");
-  static_assert(FirstPageOffset(kSizeClasses) == kFirstPagesBytes);
-  static_assert(FirstPageOffset(kFieldBlockSize / 4) - FirstPageOffset(kFieldBlockSize / 4 - 1) ==
-                sizeof(PageHeader) + kFieldFirstPageBytes);
+  static_assert(offsetof(FirstPage, blocks) == sizeof(PageHeader),
+                "the first page's blocks follow its header like on any page");
   static_assert(sizeof(LargeBlock) == 16);
   static_assert(std::is_trivial_v<Pool>);
   std::memset(pools_, 0, sizeof pools_);
@@ -57,15 +54,9 @@ ValueArena::~ValueArena() {
 }
 
 ValueArena::PageHeader* ValueArena::setUpFirstPage(size_t sizeClass) {
-  static constexpr auto kFirstPageBlocks = [] {
-    std::array<uint16_t, kSizeClasses> blocks{};
-    for (size_t c = 0; c < kSizeClasses; ++c) {
-      blocks[c] = static_cast<uint16_t>(FirstPageBytes(c) / BlockSize(c));
-    }
-    return blocks;
-  }();
-  PageHeader* page = new (firstPageOf(sizeClass))
-      PageHeader{nullptr, nullptr, nullptr, 0, 0, 0, kFirstPageBlocks[sizeClass]};
+  static constexpr auto kFirstPageBlocks = BlocksPerClass<kFirstPageBytes>();
+  PageHeader* page = &firstPages_[sizeClass].header;
+  *page = PageHeader{nullptr, nullptr, nullptr, 0, 0, 0, kFirstPageBlocks[sizeClass]};
   pools_[sizeClass].available = page;
   return page;
 }
@@ -133,7 +124,7 @@ void ValueArena::releaseAll() {
   for (uint32_t pending = poolsWithPages_; pending != 0; pending &= pending - 1) {
     const auto sizeClass = static_cast<size_t>(std::countr_zero(pending));
     const Pool& pool = pools_[sizeClass];
-    const PageHeader* first = firstPageOf(sizeClass);
+    const PageHeader* first = &firstPages_[sizeClass].header;
     for (PageHeader* list : {pool.available, pool.full}) {
       while (list) {
         PageHeader* page = list;

@@ -4,9 +4,7 @@
 //
 // Blocks of up to 72 bytes come from 18 size-class pools (sizes rounded up to
 // a multiple of 4). A pool's first 144 bytes of blocks live inside the arena,
-// 256 for the 64-byte blocks that hold structure fields, so that a structure
-// of up to four fields takes no page; each pool sets its first page up when
-// it is first used, so a small tree pays only for the sizes it uses;
+// set up when the pool is first used, so a small tree pays only for its sizes;
 // further pages are 4096 bytes, aligned on 4096, from the process-wide
 // PageSource, so the page of a block is its address with the low 12 bits
 // cleared. Each page counts its blocks in use and chains its free blocks
@@ -38,8 +36,6 @@ class ValueArena {
   static constexpr size_t kSizeClasses = 18;
   static constexpr size_t kLargestPoolBlock = 4 * kSizeClasses;  // 72
   static constexpr size_t kFirstPageBytes = 144;
-  static constexpr size_t kFieldBlockSize = 64;
-  static constexpr size_t kFieldFirstPageBytes = 256;
   static constexpr size_t kPageSize = 4096;
 
   // Through the framework allocator; throws std::bad_alloc when it fails.
@@ -75,8 +71,11 @@ class ValueArena {
     uint16_t touched;    // blocks [0, touched) have been handed out at least once
     uint16_t capacity;
   };
-  static constexpr size_t kFirstPagesBytes = kSizeClasses * (sizeof(PageHeader) + kFirstPageBytes) +
-                                             (kFieldFirstPageBytes - kFirstPageBytes);
+  // A pool's own page inside the arena, laid out like any page.
+  struct FirstPage {
+    PageHeader header;
+    alignas(8) unsigned char blocks[kFirstPageBytes];
+  };
   // All zero: not used yet (its first page is not set up, since once set up
   // that page is always on one of the lists).
   struct Pool {
@@ -100,19 +99,7 @@ class ValueArena {
   static char* BlocksOf(PageHeader* page) { return reinterpret_cast<char*>(page + 1); }
   static void Push(PageHeader*& head, PageHeader* page);
   static void Remove(PageHeader*& head, PageHeader* page);
-  static constexpr size_t BlockSize(size_t sizeClass) { return 4 * (sizeClass + 1); }
-  static constexpr size_t FirstPageBytes(size_t sizeClass) {
-    return BlockSize(sizeClass) == kFieldBlockSize ? kFieldFirstPageBytes : kFirstPageBytes;
-  }
-  // Where a pool's own page, laid out like any page, starts in firstPages_.
-  static constexpr size_t FirstPageOffset(size_t sizeClass) {
-    constexpr size_t kFieldClass = kFieldBlockSize / 4 - 1;
-    return sizeClass * (sizeof(PageHeader) + kFirstPageBytes) +
-           (sizeClass > kFieldClass ? kFieldFirstPageBytes - kFirstPageBytes : 0);
-  }
-  PageHeader* firstPageOf(size_t sizeClass) {
-    return reinterpret_cast<PageHeader*>(firstPages_ + FirstPageOffset(sizeClass));
-  }
+  static size_t BlockSize(size_t sizeClass) { return 4 * (sizeClass + 1); }
 
   // Gives every page and large block back, leaving the pools as they are.
   void releaseAll();
@@ -129,7 +116,7 @@ class ValueArena {
   void* reallocateLarge(void* block, size_t size);
 
   Pool pools_[kSizeClasses];
-  alignas(8) unsigned char firstPages_[kFirstPagesBytes];
+  FirstPage firstPages_[kSizeClasses];
   LargeBlock* large_ = nullptr;
   size_t liveBlocks_ = 0;
   size_t pagesHeld_ = 0;
@@ -186,12 +173,12 @@ inline void ValueArena::give(size_t sizeClass, void* block) {
   if (pool.end) EndRun(pool, blockSize);
   char* at = static_cast<char*>(block);
   const uintptr_t address = reinterpret_cast<uintptr_t>(at);
-  PageHeader* first = firstPageOf(sizeClass);
+  FirstPage& first = firstPages_[sizeClass];
   // The first page sits inside the arena, so only its range tells it apart.
-  const bool onFirstPage =
-      address - reinterpret_cast<uintptr_t>(BlocksOf(first)) < FirstPageBytes(sizeClass);
-  PageHeader* page =
-      onFirstPage ? first : reinterpret_cast<PageHeader*>(address & ~uintptr_t{kPageSize - 1});
+  const bool onFirstPage = address - reinterpret_cast<uintptr_t>(first.blocks) < kFirstPageBytes;
+  PageHeader* page = onFirstPage
+                         ? &first.header
+                         : reinterpret_cast<PageHeader*>(address & ~uintptr_t{kPageSize - 1});
   const auto index = static_cast<uint16_t>((at - BlocksOf(page)) / blockSize + 1);
   std::memcpy(at, &page->firstFree, sizeof page->firstFree);
   page->firstFree = index;
