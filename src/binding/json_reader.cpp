@@ -151,6 +151,7 @@ class JsonEvents {
   // with a fraction or exponent, is the correctly rounded double of its text.
   bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
     const char* end = text + length;
+    if (readShortInteger(text, end)) return true;
     bool integer = true;
     for (const char* at = text; at != end; ++at) {
       if (*at == '.' || *at == 'e' || *at == 'E') {
@@ -220,6 +221,26 @@ class JsonEvents {
   bool depthLimited() const { return depthLimited_; }
 
  private:
+  // An integer of up to 18 digits, the usual ids and counts, fits either
+  // type whatever its digits: it is summed here without a library call.
+  bool readShortInteger(const char* text, const char* end) {
+    const bool negative = *text == '-';
+    const char* at = text + (negative ? 1 : 0);
+    if (end - at > 18) return false;
+    uint64_t value = 0;
+    for (; at != end; ++at) {
+      const auto digit = static_cast<unsigned>(*at - '0');
+      if (digit > 9) return false;
+      value = value * 10 + digit;
+    }
+    if (negative) {
+      builder_.signedInteger(-static_cast<int64_t>(value));
+    } else {
+      builder_.unsignedInteger(value);
+    }
+    return true;
+  }
+
   bool tooDeep() {
     depthLimited_ = limitDepth_ && builder_.depth() >= kRecursiveDepth;
     return depthLimited_;

@@ -84,7 +84,8 @@ constexpr std::array<Family, 256> MakeFamilyTable() {
 constexpr std::array<Family, 256> kFamilies = MakeFamilyTable();
 
 // Walks the input once, feeding a TreeBuilder. The reader's own stack counts
-// the items of each open container; the builder places the values.
+// what is left of each open container; the builder places the values. A map
+// is read a key and its value at a time.
 class MsgPackReader {
  public:
   MsgPackReader(const uint8_t* data, size_t size, BindingResult& result)
@@ -95,19 +96,18 @@ class MsgPackReader {
   size_t run();
 
  private:
+  enum class Open : uint8_t { Root, Array, Map };
   struct OpenContainer {
-    uint64_t itemsRead;
-    uint64_t itemsExpected;  // a map counts its keys and values apart
-    uint64_t reserved;       // element slots reserved ahead (collections only)
-    bool isMap;
+    uint64_t left;          // items (a map: key and value pairs) not yet started
+    uint64_t reservedLeft;  // element slots reserved ahead and not yet filled
+    Open kind;
   };
 
   size_t remaining() const { return size_ - pos_; }
 
-  [[gnu::always_inline]] inline void readKey(OpenContainer& map);
-  void readValue();
-  [[gnu::always_inline]] inline void countItem(OpenContainer& open);
-  void closeFinished();
+  [[gnu::always_inline]] inline bool readKey(std::string_view& key);
+  [[gnu::always_inline]] inline void readValue();
+  void close(Open kind);
   [[gnu::always_inline]] inline void openArray(uint64_t count);
   [[gnu::always_inline]] inline void openMap(uint64_t entries);
 
@@ -133,66 +133,72 @@ class MsgPackReader {
   // left beyond this keeps a run of lying counts from reserving more memory
   // than the input could ever fill.
   uint64_t promised_ = 0;
-  // The key read last: the next item, its value, is stored under it.
-  std::string_view pendingKey_;
   bool failed_ = false;
-  bool done_ = false;
 };
 
 size_t MsgPackReader::run() {
-  while (!failed_ && !done_ && pos_ < size_) {
-    if (!stack_.empty()) {
-      OpenContainer& top = stack_.back();
-      if (top.isMap && top.itemsRead % 2 == 0) {
-        readKey(top);
-        continue;
-      }
-      if (top.isMap) builder_.key(pendingKey_);
-      countItem(top);
+  // The root is the one item of a container that places into the builder's root.
+  stack_.push_back({1, 0, Open::Root});
+  while (!failed_ && !stack_.empty()) {
+    OpenContainer& top = stack_.back();
+    if (top.left == 0) {
+      const Open kind = top.kind;
+      stack_.pop_back();
+      close(kind);
+      continue;
     }
+    if (pos_ == size_) break;
+    if (top.kind == Open::Map) {
+      std::string_view key;
+      if (!readKey(key)) break;
+      // A key at the end of the input adds no field.
+      if (pos_ == size_) break;
+      builder_.key(key);
+    } else if (top.reservedLeft != 0) {
+      --top.reservedLeft;
+      --promised_;
+    }
+    --top.left;  // before readValue(), which may push and move the stack
     readValue();
-    if (failed_) break;
-    closeFinished();
-    done_ = stack_.empty();
   }
   // Input that ends inside containers keeps what was read of them.
   if (!failed_) builder_.closeAll();
   return pos_;
 }
 
-void MsgPackReader::countItem(OpenContainer& open) {
-  ++open.itemsRead;
-  if (open.itemsRead <= open.reserved) --promised_;
-}
-
-void MsgPackReader::closeFinished() {
-  while (!stack_.empty() && stack_.back().itemsRead == stack_.back().itemsExpected) {
-    if (stack_.back().isMap) {
-      builder_.endObject();
-    } else {
-      builder_.endArray();
-    }
-    stack_.pop_back();
+void MsgPackReader::close(Open kind) {
+  if (kind == Open::Map) {
+    builder_.endObject();
+  } else if (kind == Open::Array) {
+    builder_.endArray();
   }
 }
 
-void MsgPackReader::readKey(OpenContainer& map) {
+bool MsgPackReader::readKey(std::string_view& key) {
   const uint8_t type = data_[pos_++];
-  const Family family = kFamilies[type];
-  if (family != Family::FixStr && family != Family::Str8 && family != Family::Str16 &&
-      family != Family::Str32) {
-    fail(FormatString("Invalid MessagePack data at position %1. Map keys must be strings.",
-                      uint64_t{pos_}));
-    return;
+  uint64_t length;
+  if ((type & 0xe0) == 0xa0) {
+    length = type & 0x1f;
+  } else {
+    const Family family = kFamilies[type];
+    if (family != Family::Str8 && family != Family::Str16 && family != Family::Str32) {
+      fail(FormatString("Invalid MessagePack data at position %1. Map keys must be strings.",
+                        uint64_t{pos_}));
+      return false;
+    }
+    if (!readLength(type, family, length)) return false;
   }
-  uint64_t length = 0;
-  if (!readLength(type, family, length)) return;
-  if (!readString(length, pendingKey_)) return;
-  countItem(map);
+  return readString(length, key);
 }
 
 void MsgPackReader::readValue() {
   const uint8_t type = data_[pos_++];
+  // Short strings, the most common values, skip the dispatch.
+  if ((type & 0xe0) == 0xa0) {
+    std::string_view text;
+    if (readString(type & 0x1f, text)) builder_.string(text);
+    return;
+  }
   const Family family = kFamilies[type];
   uint64_t n = 0;
   switch (family) {
@@ -289,7 +295,7 @@ void MsgPackReader::openArray(uint64_t count) {
     builder_.endArray();
     return;
   }
-  stack_.push_back({0, count, reserve, false});
+  stack_.push_back({count, reserve, Open::Array});
   promised_ += reserve;
 }
 
@@ -299,7 +305,7 @@ void MsgPackReader::openMap(uint64_t entries) {
     builder_.endObject();
     return;
   }
-  stack_.push_back({0, entries * 2, 0, true});
+  stack_.push_back({entries, 0, Open::Map});
 }
 
 template <size_t N>

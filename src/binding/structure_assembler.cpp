@@ -58,19 +58,19 @@ void StructureAssembler::close(BindingProperty& structure, size_t mark) {
   if (mark == fields_.size()) return;  // no fields: it stays an empty structure
   Field* const begin = fields_.data() + mark;
   Field* const end = fields_.data() + fields_.size();
+  const auto size = static_cast<size_t>(end - begin);
+  // The same keys in the same order as the last structure sorted: a list's
+  // records after the first.
+  if (StructureNode* root = shape_.linkIfSame(begin, size)) {
+    fields_.truncate(mark);
+    BindingPropertyAccess::SetFields(structure, root, static_cast<uint32_t>(size));
+    return;
+  }
   // Input written in key order, as this system writes it, needs no sorting.
   bool ascending = true;
   for (Field* at = begin + 1; at < end && ascending; ++at) ascending = Order(at[-1], *at) < 0;
-  const auto size = static_cast<size_t>(end - begin);
   bool mayRepeat = false;
   if (!ascending) {
-    if (shape_.matches(begin, size)) {
-      // The same keys in the same order as the last structure sorted.
-      StructureNode* root = shape_.link(begin);
-      fields_.truncate(mark);
-      BindingPropertyAccess::SetFields(structure, root, static_cast<uint32_t>(size));
-      return;
-    }
     if (size <= StructureShape::kMaxFields) {
       mayRepeat = sortSmall(begin, size);
     } else {

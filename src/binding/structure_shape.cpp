@@ -20,20 +20,6 @@ bool SameBytes(const char* a, const char* b, size_t size) {
 
 }  // namespace
 
-bool StructureShape::matches(const BuiltField* fields, size_t count) const {
-  if (count != count_) return false;
-  size_t longAt = 0;
-  for (size_t i = 0; i < count; ++i) {
-    const StructureNode& node = *fields[i].node;
-    if (fields[i].head != heads_[i] || node.keyLength != lengths_[i]) return false;
-    if (!node.keyIsInline()) {
-      if (!SameBytes(node.text, longKeys_ + longAt, node.keyLength)) return false;
-      longAt += node.keyLength;
-    }
-  }
-  return true;
-}
-
 void StructureShape::record(const BuiltField* fields, size_t count, const uint8_t* sorted) {
   count_ = 0;
   if (count == 0 || count > kMaxFields) return;
@@ -68,10 +54,17 @@ int8_t StructureShape::place(const uint8_t* sorted, size_t from, size_t count) {
   return static_cast<int8_t>(middle);
 }
 
-StructureNode* StructureShape::link(const BuiltField* fields) const {
+StructureNode* StructureShape::linkIfSame(const BuiltField* fields, size_t count) const {
+  if (count != count_) return nullptr;
   auto at = [fields](int8_t index) { return index < 0 ? nullptr : fields[index].node; };
-  for (size_t i = 0; i < count_; ++i) {
+  size_t longAt = 0;
+  for (size_t i = 0; i < count; ++i) {
     StructureNode* node = fields[i].node;
+    if (fields[i].head != heads_[i] || node->keyLength != lengths_[i]) return nullptr;
+    if (!node->keyIsInline()) {
+      if (!SameBytes(node->text, longKeys_ + longAt, node->keyLength)) return nullptr;
+      longAt += node->keyLength;
+    }
     node->left = at(left_[i]);
     node->right = at(right_[i]);
     node->next = at(next_[i]);

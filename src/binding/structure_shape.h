@@ -25,14 +25,14 @@ class StructureShape {
   static constexpr size_t kMaxFields = 16;
   static constexpr size_t kLongKeyBytes = 256;
 
-  // Whether `fields` (in the order they came) have exactly the kept keys.
-  bool matches(const BuiltField* fields, size_t count) const;
   // Keeps the shape of `fields` (in the order they came), whose keys are all
   // different; `sorted[k]` is the index in `fields` of the k-th key in order.
   void record(const BuiltField* fields, size_t count, const uint8_t* sorted);
-  // Links fields that match() into a balanced tree chained in key order, the
-  // same tree as StructureTree::BuildBalanced would make; answers its root.
-  StructureNode* link(const BuiltField* fields) const;
+  // When `fields` (in the order they came) have exactly the kept keys, links
+  // them into a balanced tree chained in key order, the same tree as
+  // StructureTree::BuildBalanced would make, and answers its root. Otherwise
+  // answers null, having overwritten the links of some of the nodes.
+  StructureNode* linkIfSame(const BuiltField* fields, size_t count) const;
 
  private:
   int8_t place(const uint8_t* sorted, size_t from, size_t count);

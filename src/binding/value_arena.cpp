@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "binding/page_source.h"
 #include "logging/allocator.h"
@@ -40,26 +42,61 @@ void ValueArena::Destroy(ValueArena* arena) {
 
 ValueArena::ValueArena() {
   static_assert(sizeof(PageHeader) == 32 && sizeof(PageHeader) >= PageSource::kReservedBytes);
-  static_assert(offsetof(Pool, firstBlocks) == sizeof(PageHeader),
+  static_assert(offsetof(FirstPage, blocks) == sizeof(PageHeader),
                 "the first page's blocks follow its header like on any page");
   static_assert(sizeof(LargeBlock) == 16);
-  for (size_t i = 0; i < kSizeClasses; ++i) {
-    Pool& pool = pools_[i];
-    pool.blockSize = static_cast<uint32_t>(4 * (i + 1));
-    pool.full = nullptr;
-    ResetFirstPage(pool);
-  }
+  static_assert(std::is_trivial_v<Pool>);
+  std::memset(pools_, 0, sizeof pools_);
 }
 
 ValueArena::~ValueArena() {
   releaseAll();
 }
 
-void ValueArena::ResetFirstPage(Pool& pool) {
+ValueArena::PageHeader* ValueArena::setUpFirstPage(size_t sizeClass) {
   static constexpr auto kFirstPageBlocks = BlocksPerClass<kFirstPageBytes>();
-  pool.first =
-      PageHeader{nullptr, nullptr, nullptr, 0, 0, 0, kFirstPageBlocks[pool.blockSize / 4 - 1]};
-  pool.available = &pool.first;
+  PageHeader* page = &firstPages_[sizeClass].header;
+  *page = PageHeader{nullptr, nullptr, nullptr, 0, 0, 0, kFirstPageBlocks[sizeClass]};
+  pools_[sizeClass].available = page;
+  return page;
+}
+
+void* ValueArena::takeSlow(size_t sizeClass) {
+  Pool& pool = pools_[sizeClass];
+  const size_t blockSize = BlockSize(sizeClass);
+  if (pool.end) EndRun(pool, blockSize);
+  PageHeader* page = pool.available;
+  if (!page) page = pool.full ? addPage(sizeClass) : setUpFirstPage(sizeClass);
+  char* block;
+  if (page->firstFree != 0) {
+    block = BlocksOf(page) + (page->firstFree - 1) * blockSize;
+    std::memcpy(&page->firstFree, block, sizeof page->firstFree);
+    if (++page->inUse == page->capacity) {
+      Remove(pool.available, page);
+      Push(pool.full, page);
+    }
+  } else {
+    // No free block on a page that is not full: its untouched ones start a run.
+    block = BlocksOf(page) + page->touched * blockSize;
+    pool.cursor = block + blockSize;
+    pool.end = BlocksOf(page) + page->capacity * blockSize;
+  }
+  ++liveBlocks_;
+  return block;
+}
+
+void ValueArena::EndRun(Pool& pool, size_t blockSize) {
+  PageHeader* page = pool.available;
+  const char* start = BlocksOf(page) + page->touched * blockSize;
+  const auto taken = static_cast<uint16_t>(static_cast<size_t>(pool.cursor - start) / blockSize);
+  page->touched = static_cast<uint16_t>(page->touched + taken);
+  page->inUse = static_cast<uint16_t>(page->inUse + taken);
+  pool.cursor = nullptr;
+  pool.end = nullptr;
+  if (page->inUse == page->capacity) {
+    Remove(pool.available, page);
+    Push(pool.full, page);
+  }
 }
 
 void* ValueArena::reallocate(void* block, size_t oldSize, size_t newSize) {
@@ -78,25 +115,25 @@ void* ValueArena::reallocate(void* block, size_t oldSize, size_t newSize) {
 
 void ValueArena::reset() {
   releaseAll();
-  for (Pool& pool : pools_) {
-    pool.full = nullptr;
-    ResetFirstPage(pool);
-  }
+  std::memset(pools_, 0, sizeof pools_);
 }
 
 void ValueArena::releaseAll() {
-  PageSource& source = PageSource::Instance();
-  for (Pool& pool : pools_) {
-    // Most pools of a small tree never left their first page.
-    if (pool.available == &pool.first && !pool.first.next && !pool.full) continue;
+  static_assert(kSizeClasses <= 32);
+  // Only pools that took pages have any to give back.
+  for (uint32_t pending = poolsWithPages_; pending != 0; pending &= pending - 1) {
+    const auto sizeClass = static_cast<size_t>(std::countr_zero(pending));
+    const Pool& pool = pools_[sizeClass];
+    const PageHeader* first = &firstPages_[sizeClass].header;
     for (PageHeader* list : {pool.available, pool.full}) {
       while (list) {
         PageHeader* page = list;
         list = page->next;
-        if (page != &pool.first) source.give(page);
+        if (page != first) PageSource::Instance().give(page);
       }
     }
   }
+  poolsWithPages_ = 0;
   while (large_) {
     LargeBlock* block = large_;
     large_ = block->next;
@@ -106,13 +143,15 @@ void ValueArena::releaseAll() {
   pagesHeld_ = 0;
 }
 
-ValueArena::PageHeader* ValueArena::addPage(Pool& pool) {
+ValueArena::PageHeader* ValueArena::addPage(size_t sizeClass) {
+  Pool& pool = pools_[sizeClass];
   auto* page = static_cast<PageHeader*>(PageSource::Instance().take());
   page->inUse = 0;
   page->firstFree = 0;
   page->touched = 0;
   static constexpr auto kPageBlocks = BlocksPerClass<kPageSize - sizeof(PageHeader)>();
-  page->capacity = kPageBlocks[pool.blockSize / 4 - 1];
+  page->capacity = kPageBlocks[sizeClass];
+  poolsWithPages_ |= uint32_t{1} << sizeClass;
   Push(pool.available, page);
   ++pagesHeld_;
   return page;

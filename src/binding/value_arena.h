@@ -3,7 +3,8 @@
 // array and structure node of the tree comes from it.
 //
 // Blocks of up to 72 bytes come from 18 size-class pools (sizes rounded up to
-// a multiple of 4). A pool's first 144 bytes of blocks live inside the pool;
+// a multiple of 4). A pool's first 144 bytes of blocks live inside the arena,
+// set up when the pool is first used, so a small tree pays only for its sizes;
 // further pages are 4096 bytes, aligned on 4096, from the process-wide
 // PageSource, so the page of a block is its address with the low 12 bits
 // cleared. Each page counts its blocks in use and chains its free blocks
@@ -11,6 +12,11 @@
 // again goes back to the page source at once. Larger blocks come straight
 // from the framework allocator and are listed so that reset() and the
 // arena's destruction free them with the tree.
+//
+// A pool hands out the never-used blocks of its current page by bumping a
+// cursor; the page's counts catch up when the run ends (the page fills, or a
+// block of the pool is given back), so freed blocks are still handed out
+// before untouched ones and every count is exact whenever it is read.
 //
 // Alignment: a pool block is 8-byte aligned when its size is a multiple of 8
 // (else 4); a large block is 16-byte aligned.
@@ -65,12 +71,21 @@ class ValueArena {
     uint16_t touched;    // blocks [0, touched) have been handed out at least once
     uint16_t capacity;
   };
+  // A pool's own page inside the arena, laid out like any page.
+  struct FirstPage {
+    PageHeader header;
+    alignas(8) unsigned char blocks[kFirstPageBytes];
+  };
+  // All zero: not used yet (its first page is not set up, since once set up
+  // that page is always on one of the lists).
   struct Pool {
-    PageHeader first;  // its blocks are firstBlocks, right behind it
-    alignas(8) unsigned char firstBlocks[kFirstPageBytes];
+    // The run of untouched blocks being handed out, [cursor, end), on the
+    // page at the head of `available`, whose inUse and touched do not yet
+    // count the blocks handed out of it. end is null when no run is open.
+    char* cursor;
+    char* end;
     PageHeader* available;  // pages with a free block
     PageHeader* full;
-    uint32_t blockSize;
   };
   struct LargeBlock {
     LargeBlock* prev;
@@ -81,24 +96,32 @@ class ValueArena {
   ~ValueArena();
 
   static size_t ClassOf(size_t size) { return (size + 3) / 4 - 1; }
+  static char* BlocksOf(PageHeader* page) { return reinterpret_cast<char*>(page + 1); }
   static void Push(PageHeader*& head, PageHeader* page);
   static void Remove(PageHeader*& head, PageHeader* page);
-  static void ResetFirstPage(Pool& pool);
+  static size_t BlockSize(size_t sizeClass) { return 4 * (sizeClass + 1); }
 
   // Gives every page and large block back, leaving the pools as they are.
   void releaseAll();
-  void* take(Pool& pool);
-  void give(Pool& pool, void* block);
-  PageHeader* addPage(Pool& pool);
+  void* take(size_t sizeClass);
+  void* takeSlow(size_t sizeClass);
+  // Counts the open run's blocks on its page and closes the run.
+  static void EndRun(Pool& pool, size_t blockSize);
+  void give(size_t sizeClass, void* block);
+  PageHeader* setUpFirstPage(size_t sizeClass);
+  PageHeader* addPage(size_t sizeClass);
   void releasePage(Pool& pool, PageHeader* page);
   void* allocateLarge(size_t size);
   void deallocateLarge(void* block);
   void* reallocateLarge(void* block, size_t size);
 
   Pool pools_[kSizeClasses];
+  FirstPage firstPages_[kSizeClasses];
   LargeBlock* large_ = nullptr;
   size_t liveBlocks_ = 0;
   size_t pagesHeld_ = 0;
+  // Bit c: pool c has taken a page from the page source since the last reset.
+  uint32_t poolsWithPages_ = 0;
 };
 
 // Taking and giving pool blocks is inline: value trees do it per node.
@@ -122,47 +145,41 @@ inline void ValueArena::Remove(PageHeader*& head, PageHeader* page) {
 inline void* ValueArena::allocate(size_t size) {
   assert(size > 0);
   if (size > kLargestPoolBlock) return allocateLarge(size);
-  return take(pools_[ClassOf(size)]);
+  return take(ClassOf(size));
 }
 
 inline void ValueArena::deallocate(void* block, size_t size) {
   if (size > kLargestPoolBlock) {
     deallocateLarge(block);
   } else {
-    give(pools_[ClassOf(size)], block);
+    give(ClassOf(size), block);
   }
 }
 
-inline void* ValueArena::take(Pool& pool) {
-  PageHeader* page = pool.available ? pool.available : addPage(pool);
-  char* blocks = reinterpret_cast<char*>(page + 1);
-  char* block;
-  if (page->firstFree != 0) {
-    block = blocks + (page->firstFree - 1) * pool.blockSize;
-    std::memcpy(&page->firstFree, block, sizeof page->firstFree);
-  } else {
-    block = blocks + page->touched * pool.blockSize;
-    ++page->touched;
+inline void* ValueArena::take(size_t sizeClass) {
+  Pool& pool = pools_[sizeClass];
+  if (pool.cursor != pool.end) {
+    char* block = pool.cursor;
+    pool.cursor = block + BlockSize(sizeClass);
+    ++liveBlocks_;
+    return block;
   }
-  if (++page->inUse == page->capacity) {
-    Remove(pool.available, page);
-    Push(pool.full, page);
-  }
-  ++liveBlocks_;
-  return block;
+  return takeSlow(sizeClass);
 }
 
-inline void ValueArena::give(Pool& pool, void* block) {
+inline void ValueArena::give(size_t sizeClass, void* block) {
+  Pool& pool = pools_[sizeClass];
+  const size_t blockSize = BlockSize(sizeClass);
+  if (pool.end) EndRun(pool, blockSize);
   char* at = static_cast<char*>(block);
   const uintptr_t address = reinterpret_cast<uintptr_t>(at);
-  // The first page sits inside the pool, so only its range tells it apart.
-  const bool onFirstPage =
-      address - reinterpret_cast<uintptr_t>(pool.firstBlocks) < kFirstPageBytes;
+  FirstPage& first = firstPages_[sizeClass];
+  // The first page sits inside the arena, so only its range tells it apart.
+  const bool onFirstPage = address - reinterpret_cast<uintptr_t>(first.blocks) < kFirstPageBytes;
   PageHeader* page = onFirstPage
-                         ? &pool.first
+                         ? &first.header
                          : reinterpret_cast<PageHeader*>(address & ~uintptr_t{kPageSize - 1});
-  const auto index =
-      static_cast<uint16_t>((at - reinterpret_cast<char*>(page + 1)) / pool.blockSize + 1);
+  const auto index = static_cast<uint16_t>((at - BlocksOf(page)) / blockSize + 1);
   std::memcpy(at, &page->firstFree, sizeof page->firstFree);
   page->firstFree = index;
   if (page->inUse-- == page->capacity) {

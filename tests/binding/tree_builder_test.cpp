@@ -249,6 +249,7 @@ TEST(TreeBuilderTest, ConsecutiveStructuresOfNearlyTheSameShape) {
       {"z", longB, longA},
       {"z", longB, longA},  // the same shape again
       {"z", longA, longB},  // long keys that differ after their first eight bytes
+      {"z", "zz", "zzz"},   // in key order, sharing only the first key with the kept shape
       {"z", "a\0"s, "a"},
       {"z", "a", "a\0"s},  // the same heads, other lengths
       {"z", "a", "a\0"s, "b"},
