@@ -3,6 +3,7 @@
 #include <yaml.h>
 
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "binding/binding_property_access.h"
 #include "binding/conversion.h"
 #include "binding/structure_assembler.h"
 #include "logging/format_string.h"
@@ -49,6 +51,24 @@ std::string_view Text(const yaml_char_t* text, size_t length) {
   return std::string_view(reinterpret_cast<const char*>(text), length);
 }
 
+// Setters for the values the reader types: each is a new element, a new
+// field or the empty root, so there is no old payload to free.
+void SetString(BindingProperty& value, std::string_view text) {
+  BindingPropertyAccess::SetFreshBytes(value, ValueKind::String, text.data(), text.size());
+}
+void SetBool(BindingProperty& value, bool flag) {
+  BindingPropertyAccess::SetFreshScalar(value, ValueKind::Bool, flag ? 1 : 0);
+}
+void SetSigned(BindingProperty& value, int64_t number) {
+  BindingPropertyAccess::SetFreshScalar(value, ValueKind::Signed, static_cast<uint64_t>(number));
+}
+void SetUnsigned(BindingProperty& value, uint64_t number) {
+  BindingPropertyAccess::SetFreshScalar(value, ValueKind::Unsigned, number);
+}
+void SetDouble(BindingProperty& value, double number) {
+  BindingPropertyAccess::SetFreshScalar(value, ValueKind::Float, std::bit_cast<uint64_t>(number));
+}
+
 enum class DecimalInteger { NotDecimal, Read, OutOfRange };
 
 // An optional sign and decimal digits only: such a text is read as an integer
@@ -64,9 +84,9 @@ DecimalInteger ReadDecimalInteger(std::string_view text, BindingProperty& target
   if (error != std::errc() || end != last) return DecimalInteger::NotDecimal;
   constexpr uint64_t kSignedMagnitudeLimit = uint64_t{1} << 63;
   if (!negative || magnitude == 0) {
-    target = magnitude;
+    SetUnsigned(target, magnitude);
   } else if (magnitude <= kSignedMagnitudeLimit) {
-    target = static_cast<int64_t>(0 - magnitude);  // two's complement of the magnitude
+    SetSigned(target, static_cast<int64_t>(0 - magnitude));  // two's complement of the magnitude
   } else {
     return DecimalInteger::OutOfRange;
   }
@@ -120,18 +140,18 @@ bool ReadNumber(std::string_view text, BindingProperty& target) {
   }
   if (std::isnan(value) || (std::isinf(value) && value > 0)) return false;
   if (value != std::trunc(value) || decimal == DecimalInteger::OutOfRange) {
-    target = value;
+    SetDouble(target, value);
     return true;
   }
   // Other spellings of whole numbers: exponents, hexadecimal, "1.0".
   constexpr double kSignedMinimum = -9223372036854775808.0;  // -2^63
   constexpr double kUnsignedLimit = 18446744073709551616.0;  // 2^64
   if (value < 0 && value >= kSignedMinimum) {
-    target = static_cast<int64_t>(value);
+    SetSigned(target, static_cast<int64_t>(value));
   } else if (value >= 0 && value < kUnsignedLimit) {
-    target = static_cast<uint64_t>(value);
+    SetUnsigned(target, static_cast<uint64_t>(value));
   } else {
-    target = value;
+    SetDouble(target, value);
   }
   return true;
 }
@@ -141,25 +161,25 @@ void TypeUntaggedScalar(std::string_view text, BindingProperty& target) {
   if (text.empty()) return;  // a null word
   switch (StartOf(text)) {
     case kNumberStart:
-      if (!ReadNumber(text, target)) target = text;
+      if (!ReadNumber(text, target)) SetString(target, text);
       return;
     case kWordStart:
       // Null and bool words are at most five characters long.
       if (text.size() <= 5) {
         if (IsOneOf(text, kNullWords)) return;
         if (IsOneOf(text, kTrueWords)) {
-          target = true;
+          SetBool(target, true);
           return;
         }
         if (IsOneOf(text, kFalseWords)) {
-          target = false;
+          SetBool(target, false);
           return;
         }
       }
-      target = text;
+      SetString(target, text);
       return;
     case kOtherStart:
-      target = text;
+      SetString(target, text);
       return;
   }
 }
@@ -336,7 +356,7 @@ void YamlReader::documentStart() {
 BindingProperty& YamlReader::target() {
   if (stack_.empty()) return root_;
   Frame& top = stack_.back();
-  if (!top.isMapping) return top.node->append();
+  if (!top.isMapping) return BindingPropertyAccess::AppendFresh(*top.node);
   return *std::exchange(top.field, nullptr);
 }
 
@@ -374,33 +394,33 @@ void YamlReader::typeScalar(const yaml_event_t& event, BindingProperty& target) 
   if (tag.empty()) {
     const yaml_scalar_style_t style = event.data.scalar.style;
     if (style == YAML_SINGLE_QUOTED_SCALAR_STYLE || style == YAML_DOUBLE_QUOTED_SCALAR_STYLE) {
-      target = text;
+      SetString(target, text);
     } else {
       TypeUntaggedScalar(text, target);  // the parser ends every scalar's text with a zero
     }
   } else if (tag == kStrTag) {
-    target = text;
+    SetString(target, text);
   } else if (tag == kIntTag) {
     const BindingProperty input(text);
     if (!text.empty() && text.front() == '-') {
       const int64_t value = ToSigned(result_, input, "yaml", std::numeric_limits<int64_t>::min(),
                                      std::numeric_limits<int64_t>::max(), "int64_t");
-      if (result_.success) target = value;
+      if (result_.success) SetSigned(target, value);
     } else {
       const uint64_t value =
           ToUnsigned(result_, input, "yaml", std::numeric_limits<uint64_t>::max(), "uint64_t");
-      if (result_.success) target = value;
+      if (result_.success) SetUnsigned(target, value);
     }
   } else if (tag == kFloatTag) {
     const double value =
         ToDouble(result_, BindingProperty(text), "yaml", std::numeric_limits<double>::lowest(),
                  std::numeric_limits<double>::max(), "double");
-    if (result_.success) target = value;
+    if (result_.success) SetDouble(target, value);
   } else if (tag == kBoolTag) {
     if (IsOneOf(text, kTrueWords)) {
-      target = true;
+      SetBool(target, true);
     } else if (IsOneOf(text, kFalseWords)) {
-      target = false;
+      SetBool(target, false);
     }
   } else {
     result_.setFailure(FormatString("Unsupported YAML tag '%1'.", std::string(tag)));
@@ -443,11 +463,8 @@ void YamlReader::collectionStart(const yaml_event_t& event, bool isMapping) {
   const yaml_char_t* anchorName =
       isMapping ? event.data.mapping_start.anchor : event.data.sequence_start.anchor;
   BindingProperty& node = target();
-  if (isMapping) {
-    node.makeStructure();
-  } else {
-    node.makeCollection();
-  }
+  BindingPropertyAccess::SetFreshContainer(
+      node, isMapping ? ValueKind::Structure : ValueKind::Collection);
   if (anchorName != nullptr) {
     if (recordAnchor(Text(anchorName), event) == nullptr) return;
     openAnchorNames_.emplace_back(Text(anchorName));
