@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -75,10 +76,8 @@ bool AddShortInteger(TreeBuilder& builder, const char* text, const char* end) {
   return true;
 }
 
-// The end of the string whose content starts at `at`: its closing quote, or
-// null when the content holds an escape or a control byte (or the text ends
-// first), which the full tokenizer decodes or reports.
-const char* StringEnd(const char* at, const char* end) {
+// The first quote, backslash or control byte from `at` on, or `end`.
+[[gnu::always_inline]] inline const char* FindSpecial(const char* at, const char* end) {
 #if defined(__SSE2__)
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i backslash = _mm_set1_epi8('\\');
@@ -91,19 +90,134 @@ const char* StringEnd(const char* at, const char* end) {
         _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
                      _mm_cmplt_epi8(_mm_xor_si128(bytes, flip), controlBound));
     const auto mask = static_cast<unsigned>(_mm_movemask_epi8(special));
-    if (mask != 0) {
-      at += __builtin_ctz(mask);
-      return *at == '"' ? at : nullptr;
-    }
+    if (mask != 0) return at + __builtin_ctz(mask);
     at += 16;
   }
 #endif
   for (; at != end; ++at) {
     const auto c = static_cast<unsigned char>(*at);
-    if (c == '"') return at;
-    if (c == '\\' || c < 0x20) return nullptr;
+    if (c == '"' || c == '\\' || c < 0x20) return at;
+  }
+  return end;
+}
+
+bool ReadHex4(const char* at, const char* end, unsigned& value) {
+  if (end - at < 4) return false;
+  value = 0;
+  for (int i = 0; i < 4; ++i) {
+    const char c = at[i];
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      return false;
+    }
+    value = value << 4 | digit;
+  }
+  return true;
+}
+
+void AppendUtf8(std::string& out, unsigned code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | code >> 6);
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | code >> 12);
+    out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | code >> 18);
+    out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+    out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// Decodes the escape at `at` (a backslash) onto `out`; answers the position
+// after it, or null for an escape the tokenizer reports (a bad one, or a
+// surrogate without its other half).
+const char* DecodeEscape(const char* at, const char* end, std::string& out) {
+  if (end - at < 2) return nullptr;
+  switch (at[1]) {
+    case '"':
+    case '\\':
+    case '/':
+      out += at[1];
+      return at + 2;
+    case 'b':
+      out += '\b';
+      return at + 2;
+    case 'f':
+      out += '\f';
+      return at + 2;
+    case 'n':
+      out += '\n';
+      return at + 2;
+    case 'r':
+      out += '\r';
+      return at + 2;
+    case 't':
+      out += '\t';
+      return at + 2;
+    case 'u':
+      break;
+    default:
+      return nullptr;
+  }
+  unsigned code;
+  if (!ReadHex4(at + 2, end, code) || (code >= 0xDC00 && code <= 0xDFFF)) return nullptr;
+  at += 6;
+  if (code >= 0xD800 && code <= 0xDBFF) {
+    unsigned low;
+    if (end - at < 2 || at[0] != '\\' || at[1] != 'u' || !ReadHex4(at + 2, end, low) ||
+        low < 0xDC00 || low > 0xDFFF) {
+      return nullptr;
+    }
+    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+    at += 6;
+  }
+  AppendUtf8(out, code);
+  return at;
+}
+
+// The rest of a string from its first escape at `at` on, decoded into
+// `decoded`, which holds the content before it.
+[[gnu::noinline]] const char* ReadEscaped(const char* at, const char* end, std::string& decoded) {
+  while (at != end) {
+    if (*at == '"') return at + 1;
+    if (*at != '\\') return nullptr;  // a control byte
+    at = DecodeEscape(at, end, decoded);
+    if (!at) return nullptr;
+    const char* stop = FindSpecial(at, end);
+    decoded.append(at, stop);
+    at = stop;
   }
   return nullptr;
+}
+
+// Reads the string whose content starts at `at` into `content`: in place, or
+// decoded into `decoded` when it has escapes. Answers the position after its
+// closing quote, or null when the tokenizer must read the text: a control
+// byte, a bad or lone-surrogate escape, or no closing quote.
+[[gnu::always_inline]] inline const char* ReadString(const char* at, const char* end,
+                                                     std::string& decoded,
+                                                     std::string_view& content) {
+  const char* stop = FindSpecial(at, end);
+  if (stop != end && *stop == '"') {
+    content = std::string_view(at, static_cast<size_t>(stop - at));
+    return stop + 1;
+  }
+  if (stop == end || *stop != '\\') return nullptr;
+  decoded.assign(at, stop);
+  const char* after = ReadEscaped(stop, end, decoded);
+  content = decoded;
+  return after;
 }
 
 // The end of a number token at `at` that the full tokenizer takes as it is,
@@ -181,6 +295,7 @@ bool ScanJson(std::string_view text, TreeBuilder& builder) {
   // The open containers, innermost last: true for a structure. Kept here, not
   // asked of the builder, so each value's end is one check.
   WorkStack<bool, 64> open;
+  std::string decoded;  // a string with escapes
   auto skipBlanks = [&] {
     while (at != end && IsBlank(*at)) ++at;
   };
@@ -212,10 +327,10 @@ value:
       open.push(false);
       goto value;
     case '"': {
-      const char* close = StringEnd(at + 1, end);
-      if (!close) return false;
-      builder.string(std::string_view(at + 1, static_cast<size_t>(close - at - 1)));
-      at = close + 1;
+      std::string_view content;
+      at = ReadString(at + 1, end, decoded, content);
+      if (!at) return false;
+      builder.string(content);
       goto after;
     }
     case 't':
@@ -242,10 +357,10 @@ key:
   // Blanks are skipped.
   if (at == end || *at != '"') return false;
   {
-    const char* close = StringEnd(at + 1, end);
-    if (!close) return false;
-    builder.key(std::string_view(at + 1, static_cast<size_t>(close - at - 1)));
-    at = close + 1;
+    std::string_view content;
+    at = ReadString(at + 1, end, decoded, content);
+    if (!at) return false;
+    builder.key(content);
   }
   skipBlanks();
   if (at == end || *at != ':') return false;

@@ -1,11 +1,12 @@
 // The JSON reader's fast path and its number typing.
 //
-// ScanJson reads the common form of a text, read straight from the caller's
-// bytes (never past them, never writing them): strings without escapes,
-// numbers within the tokenizer's plain range, any nesting depth. Whatever it
-// does not take (an escape, an error of any kind, a rare number) it leaves to
-// the full tokenizer, which then reads the whole text again, so that every
-// error is reported by one place with its text and offset.
+// ScanJson reads the common form of a text straight from the caller's bytes
+// (never past them, never writing them): valid escapes, numbers within the
+// tokenizer's plain range, any nesting depth. Whatever it does not take (an
+// error of any kind, a surrogate escape without its other half, a rare
+// number) it leaves to the full tokenizer, which then reads the whole text
+// again, so that every error is reported by one place with its text and
+// offset.
 #pragma once
 
 #include <string_view>
