@@ -1,5 +1,6 @@
-// The JSON reader on any text, and the writer on whatever it reads: the tree
-// written compactly and pretty-printed reads back as the same tree.
+// The JSON reader on any text, its fast path against the full tokenizer, and
+// the writer on whatever it reads: the tree written compactly and
+// pretty-printed reads back as the same tree.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -17,6 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   (void)IsJson(text);
   const BindingResult parsed = FromJsonText(text);
+  // The fast path answers as the full tokenizer does, whichever reads it.
+  const BindingResult byTokenizer = FromJsonTextByTokenizer(text);
+  FUZZ_CHECK(parsed.success == byTokenizer.success);
+  FUZZ_CHECK(parsed.error() == byTokenizer.error());
+  FUZZ_CHECK(Fuzz::SameTree(parsed.value, byTokenizer.value, Fuzz::Match::Exact));
   if (!parsed.success) {
     FUZZ_CHECK(!parsed.error().empty());
     return 0;

@@ -10,15 +10,12 @@
 #include <new>
 #include <string>
 
+#include "binding/json_scanner.h"
 #include "binding/tree_builder.h"
 #include "logging/allocator.h"
 
 namespace Zorv {
 namespace {
-
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
 
 // The tokenizer reads a private copy of the text, zero-terminated and padded
 // so that its 16-byte vector scans of strings and blanks (aligned loads that
@@ -97,41 +94,6 @@ std::string ErrorMessage(rapidjson::ParseErrorCode code, size_t offset) {
   return message;
 }
 
-// The power of ten of the first nonzero digit of a number token (one that
-// has such a digit): what tells an overflowing double from an underflowing one.
-long LeadingPowerOfTen(std::string_view token) {
-  size_t i = token.front() == '-' ? 1 : 0;
-  const size_t integerStart = i;
-  while (i < token.size() && IsDigit(token[i])) ++i;
-  long lead = 0;
-  const size_t integerNonZero = token.find_first_not_of('0', integerStart);
-  if (integerNonZero < i) {
-    lead = static_cast<long>(i - integerNonZero) - 1;
-  } else if (i < token.size() && token[i] == '.') {
-    lead = -static_cast<long>(token.find_first_not_of('0', i + 1) - i);
-  }
-  while (i < token.size() && token[i] != 'e' && token[i] != 'E') ++i;
-  if (i == token.size()) return lead;
-  ++i;
-  const bool negative = token[i] == '-';
-  if (token[i] == '-' || token[i] == '+') ++i;
-  long exponent = 0;
-  for (; i < token.size(); ++i) exponent = std::min(exponent * 10 + (token[i] - '0'), 100000L);
-  return lead + (negative ? -exponent : exponent);
-}
-
-// Sets `value` to the correctly rounded value of a number token, or answers
-// false when the number is beyond the range of a double; one too close to zero
-// becomes a (signed) zero.
-bool ReadDouble(std::string_view token, double& value) {
-  const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value);
-  if (error == std::errc::result_out_of_range) {
-    if (LeadingPowerOfTen(token) > 0) return false;
-    value = token.front() == '-' ? -0.0 : 0.0;
-  }
-  return true;
-}
-
 // Feeds the tokenizer's events into the tree.
 class JsonEvents {
  public:
@@ -145,42 +107,11 @@ class JsonEvents {
     builder_.boolean(v);
     return true;
   }
-  // Numbers arrive as their checked text and are typed here: an integer
-  // without '-' that fits in 64 bits is unsigned, one with '-' (even "-0")
-  // that fits in int64_t is signed; whatever does not fit, and every number
-  // with a fraction or exponent, is the correctly rounded double of its text.
+  // Numbers arrive as their checked text and are typed here.
   bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
-    const char* end = text + length;
-    if (readShortInteger(text, end)) return true;
-    bool integer = true;
-    for (const char* at = text; at != end; ++at) {
-      if (*at == '.' || *at == 'e' || *at == 'E') {
-        integer = false;
-        break;
-      }
-    }
-    if (integer) {
-      if (*text == '-') {
-        int64_t value;
-        if (std::from_chars(text, end, value).ec == std::errc()) {
-          builder_.signedInteger(value);
-          return true;
-        }
-      } else {
-        uint64_t value;
-        if (std::from_chars(text, end, value).ec == std::errc()) {
-          builder_.unsignedInteger(value);
-          return true;
-        }
-      }
-    }
-    double value;
-    if (!ReadDouble(std::string_view(text, length), value)) {
-      numberTooBig_ = true;
-      return false;
-    }
-    builder_.floating(value);
-    return true;
+    if (AddJsonNumber(builder_, text, text + length)) return true;
+    numberTooBig_ = true;
+    return false;
   }
   // Not called: numbers arrive as text.
   bool Int(int) { return false; }
@@ -221,26 +152,6 @@ class JsonEvents {
   bool depthLimited() const { return depthLimited_; }
 
  private:
-  // An integer of up to 18 digits, the usual ids and counts, fits either
-  // type whatever its digits: it is summed here without a library call.
-  bool readShortInteger(const char* text, const char* end) {
-    const bool negative = *text == '-';
-    const char* at = text + (negative ? 1 : 0);
-    if (end - at > 18) return false;
-    uint64_t value = 0;
-    for (; at != end; ++at) {
-      const auto digit = static_cast<unsigned>(*at - '0');
-      if (digit > 9) return false;
-      value = value * 10 + digit;
-    }
-    if (negative) {
-      builder_.signedInteger(-static_cast<int64_t>(value));
-    } else {
-      builder_.unsignedInteger(value);
-    }
-    return true;
-  }
-
   bool tooDeep() {
     depthLimited_ = limitDepth_ && builder_.depth() >= kRecursiveDepth;
     return depthLimited_;
@@ -339,6 +250,15 @@ bool Tokenize(char* copy, size_t size, BindingProperty& root, rapidjson::ParseEr
 }  // namespace
 
 BindingResult FromJsonText(std::string_view text) {
+  BindingResult result;
+  {
+    TreeBuilder builder(result.value);
+    if (ScanJson(text, builder)) return result;
+  }
+  return FromJsonTextByTokenizer(text);
+}
+
+BindingResult FromJsonTextByTokenizer(std::string_view text) {
   BindingResult result;
   rapidjson::ParseErrorCode code = rapidjson::kParseErrorNone;
   size_t offset = 0;

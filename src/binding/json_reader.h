@@ -26,6 +26,12 @@ namespace Zorv {
 // that no JSON value may contain.
 BindingResult FromJsonText(std::string_view text);
 
+// The same reading by the full tokenizer alone, which FromJsonText leaves the
+// texts to that its fast path does not take (escapes, errors, rare numbers).
+// It answers exactly as FromJsonText does, for every text: what tests and
+// the fuzzer check.
+BindingResult FromJsonTextByTokenizer(std::string_view text);
+
 // Whether `text` looks like a JSON object or array: its first character after
 // leading spaces is '{' or '['. Used to recognise bodies without a content type.
 bool IsJson(std::string_view text);

@@ -5,10 +5,13 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "binding/json_scanner.h"
 #include "binding/json_writer.h"
+#include "binding/tree_builder.h"
 
 namespace Zorv {
 namespace {
@@ -199,6 +202,109 @@ TEST(JsonReaderTest, DeepNestingParsesWritesAndFrees) {
   const BindingResult nested = FromJsonText(objects);
   ASSERT_TRUE(nested.success) << nested.error();
   EXPECT_EQ(ToJsonText(nested.value), objects);
+}
+
+// Reads `text` from a heap block of exactly its size, so that a read past the
+// end shows under the address sanitizer, by both paths of the reader; they
+// must answer the same. Answers whether the fast path took the text.
+bool ExpectBothPathsAgree(std::string_view text) {
+  SCOPED_TRACE(testing::Message() << "text: \"" << text << '"');
+  const auto block = std::make_unique<char[]>(text.size());
+  std::copy(text.begin(), text.end(), block.get());
+  const std::string_view exact(block.get(), text.size());
+  const BindingResult fast = FromJsonText(exact);
+  const BindingResult full = FromJsonTextByTokenizer(exact);
+  EXPECT_EQ(fast.success, full.success);
+  EXPECT_EQ(fast.error(), full.error());
+  EXPECT_EQ(fast.value, full.value);
+  if (full.success) {
+    EXPECT_EQ(ToJsonText(fast.value), ToJsonText(full.value));
+  }
+  BindingProperty scanned;
+  TreeBuilder builder(scanned);
+  return ScanJson(exact, builder);
+}
+
+// The fast path takes the common texts itself and leaves the rest to the
+// full tokenizer; either way the answer is the tokenizer's.
+TEST(JsonReaderTest, FastPathAnswersAsTheTokenizer) {
+  struct Case {
+    std::string_view text;
+    bool taken;  // by the fast path
+  };
+  const Case cases[] = {
+      {R"([{"gameId":7,"gameVersion":"14.3.1.200","score":0.12345678901234566,"tags":["a","b"]},)"
+       R"({"gameId":8,"gameVersion":"14.3.1.201","score":-1.5e-7,"tags":[]}])",
+       true},
+      {" \t\r\n{ \"b\" : [ 1 , -2 , 3.5 , true , false , null , { } , [ ] ] , \"a\" : \"\" } \n",
+       true},
+      {R"({"k":1,"k":{"x":2},"j":3,"k":"last"})", true},
+      {"\"raw \xc3\xa9 \xff bytes, 17 and more bytes long\"", true},
+      {"-0", true},
+      {"-0.0", true},
+      {"999999999999999999", true},
+      {"-999999999999999999", true},
+      {"9999999999999999999", false},
+      {"18446744073709551616", false},
+      {"1.5e308", true},
+      {"1e-308", true},
+      {"1e0000000000000000308", true},
+      {"999999999999999999e308", false},
+      {"1e309", false},
+      {"0e400", false},
+      {"1e-400", false},
+      {"0.000000000000000000000000000000000000000000000000000000001", true},
+      {R"("esc \" \\ \/ \b \f \n \r \t, then a run longer than 16 bytes\n")", true},
+      {R"({"\u0061":1,"a":2})", true},
+      {R"(["\u0000\u007f\u0080\u07FF\u0800\uFFFF", "\uD83D\uDE00 \udbff\udfff"])", true},
+      {R"("\uD83D")", false},
+      {R"("\uD83Dx")", false},
+      {R"("\uD83D\u0041")", false},
+      {R"("\x")", false},
+      {R"("\u12")", false},
+      {R"("\u12G4")", false},
+      {R"("ends in an escape\)", false},
+      {R"("\uDC00")", false},
+      {"\"ctl\x01\"", false},
+      {std::string_view("[1,\0]", 5), false},
+      {std::string_view("\"a\0b\"", 5), false},
+      {std::string_view("1\0", 2), false},
+      {"", false},
+      {"   ", false},
+      {"[1,]", false},
+      {R"({"a":1,})", false},
+      {R"({"a" 1})", false},
+      {R"({1:1})", false},
+      {"[1 2]", false},
+      {"[1}", false},
+      {"{]", false},
+      {"01", false},
+      {"1.", false},
+      {".5", false},
+      {"1e", false},
+      {"1e+", false},
+      {"-", false},
+      {"+1", false},
+      {"tru", false},
+      {"truex", false},
+      {"nul", false},
+      {"[true false]", false},
+      {"1 2", false},
+      {"\xef\xbb\xbf{}", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ExpectBothPathsAgree(c.text), c.taken) << '"' << c.text << '"';
+  }
+  // Every cut of a text that nests both kinds, deeper than the tokenizer's
+  // recursive mode goes.
+  std::string nested;
+  for (int i = 0; i < 70; ++i) nested += R"({"k":[)";
+  nested += R"("v",12,-3.25e1)";
+  for (int i = 0; i < 70; ++i) nested += "]}";
+  EXPECT_TRUE(ExpectBothPathsAgree(nested));
+  for (size_t cut = 0; cut < nested.size(); ++cut) {
+    EXPECT_FALSE(ExpectBothPathsAgree(std::string_view(nested).substr(0, cut)));
+  }
 }
 
 TEST(JsonReaderTest, IsJsonLooksAtTheFirstNonSpace) {
