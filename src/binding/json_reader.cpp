@@ -163,26 +163,6 @@ class JsonEvents {
   bool depthLimited_ = false;
 };
 
-bool ReadHex4(std::string_view digits, unsigned& value) {
-  if (digits.size() < 4) return false;
-  value = 0;
-  for (size_t i = 0; i < 4; ++i) {
-    const char c = digits[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    } else if (c >= 'A' && c <= 'F') {
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    } else {
-      return false;
-    }
-    value = value << 4 | digit;
-  }
-  return true;
-}
-
 bool IsHighSurrogate(unsigned c) {
   return c >= 0xD800 && c <= 0xDBFF;
 }

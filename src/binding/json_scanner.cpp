@@ -101,24 +101,8 @@ bool AddShortInteger(TreeBuilder& builder, const char* text, const char* end) {
   return end;
 }
 
-bool ReadHex4(const char* at, const char* end, unsigned& value) {
-  if (end - at < 4) return false;
-  value = 0;
-  for (int i = 0; i < 4; ++i) {
-    const char c = at[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    } else if (c >= 'A' && c <= 'F') {
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    } else {
-      return false;
-    }
-    value = value << 4 | digit;
-  }
-  return true;
+std::string_view Rest(const char* at, const char* end) {
+  return std::string_view(at, static_cast<size_t>(end - at));
 }
 
 void AppendUtf8(std::string& out, unsigned code) {
@@ -171,11 +155,11 @@ const char* DecodeEscape(const char* at, const char* end, std::string& out) {
       return nullptr;
   }
   unsigned code;
-  if (!ReadHex4(at + 2, end, code) || (code >= 0xDC00 && code <= 0xDFFF)) return nullptr;
+  if (!ReadHex4(Rest(at + 2, end), code) || (code >= 0xDC00 && code <= 0xDFFF)) return nullptr;
   at += 6;
   if (code >= 0xD800 && code <= 0xDBFF) {
     unsigned low;
-    if (end - at < 2 || at[0] != '\\' || at[1] != 'u' || !ReadHex4(at + 2, end, low) ||
+    if (end - at < 2 || at[0] != '\\' || at[1] != 'u' || !ReadHex4(Rest(at + 2, end), low) ||
         low < 0xDC00 || low > 0xDFFF) {
       return nullptr;
     }
@@ -263,6 +247,26 @@ bool Literal(const char*& at, const char* end, std::string_view word) {
 }
 
 }  // namespace
+
+bool ReadHex4(std::string_view digits, unsigned& value) {
+  if (digits.size() < 4) return false;
+  value = 0;
+  for (size_t i = 0; i < 4; ++i) {
+    const char c = digits[i];
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      return false;
+    }
+    value = value << 4 | digit;
+  }
+  return true;
+}
 
 bool AddJsonNumber(TreeBuilder& builder, const char* text, const char* end) {
   if (AddShortInteger(builder, text, end)) return true;

@@ -27,4 +27,8 @@ bool ScanJson(std::string_view text, TreeBuilder& builder);
 // nothing, for a number beyond the range of a double.
 bool AddJsonNumber(TreeBuilder& builder, const char* text, const char* end);
 
+// The value of the four hexadecimal digits that start `digits` (of a \u
+// escape); false when there are fewer than four or one is not a digit.
+bool ReadHex4(std::string_view digits, unsigned& value);
+
 }  // namespace Zorv
