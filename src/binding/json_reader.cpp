@@ -230,10 +230,13 @@ bool Tokenize(char* copy, size_t size, BindingProperty& root, rapidjson::ParseEr
 }  // namespace
 
 BindingResult FromJsonText(std::string_view text) {
-  BindingResult result;
   {
-    TreeBuilder builder(result.value);
-    if (ScanJson(text, builder)) return result;
+    BindingResult result;
+    {
+      TreeBuilder builder(result.value);
+      if (ScanJson(text, builder)) return result;
+    }
+    // A refused text's partial tree goes before the full reading builds its own.
   }
   return FromJsonTextByTokenizer(text);
 }
