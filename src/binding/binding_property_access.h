@@ -8,6 +8,7 @@
 // and never moves.
 #pragma once
 
+#include <bit>
 #include <cassert>
 #include <cstdint>
 #include <cstring>
@@ -46,6 +47,22 @@ class BindingPropertyAccess {
   // Makes an empty value an empty collection or structure.
   static void SetFreshContainer(BindingProperty& value, ValueKind kind);
   static void SetFreshBytes(BindingProperty& value, ValueKind kind, const void* data, size_t size);
+  // The same by kind, for the values the readers type.
+  static void SetFreshBool(BindingProperty& value, bool flag) {
+    SetFreshScalar(value, ValueKind::Bool, flag ? 1 : 0);
+  }
+  static void SetFreshSigned(BindingProperty& value, int64_t number) {
+    SetFreshScalar(value, ValueKind::Signed, static_cast<uint64_t>(number));
+  }
+  static void SetFreshUnsigned(BindingProperty& value, uint64_t number) {
+    SetFreshScalar(value, ValueKind::Unsigned, number);
+  }
+  static void SetFreshFloat(BindingProperty& value, double number) {
+    SetFreshScalar(value, ValueKind::Float, std::bit_cast<uint64_t>(number));
+  }
+  static void SetFreshString(BindingProperty& value, std::string_view text) {
+    SetFreshBytes(value, ValueKind::String, text.data(), text.size());
+  }
   // A new empty element at the end of a collection (which must be one).
   static BindingProperty& AppendFresh(BindingProperty& collection);
 

@@ -29,7 +29,6 @@
 // guarantee this from their own grammar; it is never up to the input.
 #pragma once
 
-#include <bit>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -115,27 +114,27 @@ inline void TreeBuilder::null() {
 }
 
 inline void TreeBuilder::boolean(bool value) {
-  BindingPropertyAccess::SetFreshScalar(target(), ValueKind::Bool, value ? 1 : 0);
+  BindingPropertyAccess::SetFreshBool(target(), value);
   finishScalar();
 }
 
 inline void TreeBuilder::signedInteger(int64_t value) {
-  BindingPropertyAccess::SetFreshScalar(target(), ValueKind::Signed, static_cast<uint64_t>(value));
+  BindingPropertyAccess::SetFreshSigned(target(), value);
   finishScalar();
 }
 
 inline void TreeBuilder::unsignedInteger(uint64_t value) {
-  BindingPropertyAccess::SetFreshScalar(target(), ValueKind::Unsigned, value);
+  BindingPropertyAccess::SetFreshUnsigned(target(), value);
   finishScalar();
 }
 
 inline void TreeBuilder::floating(double value) {
-  BindingPropertyAccess::SetFreshScalar(target(), ValueKind::Float, std::bit_cast<uint64_t>(value));
+  BindingPropertyAccess::SetFreshFloat(target(), value);
   finishScalar();
 }
 
 inline void TreeBuilder::string(std::string_view value) {
-  BindingPropertyAccess::SetFreshBytes(target(), ValueKind::String, value.data(), value.size());
+  BindingPropertyAccess::SetFreshString(target(), value);
   finishScalar();
 }
 

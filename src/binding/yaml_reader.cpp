@@ -3,7 +3,6 @@
 #include <yaml.h>
 
 #include <array>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -51,23 +50,8 @@ std::string_view Text(const yaml_char_t* text, size_t length) {
   return std::string_view(reinterpret_cast<const char*>(text), length);
 }
 
-// Setters for the values the reader types: each is a new element, a new
-// field or the empty root, so there is no old payload to free.
-void SetString(BindingProperty& value, std::string_view text) {
-  BindingPropertyAccess::SetFreshBytes(value, ValueKind::String, text.data(), text.size());
-}
-void SetBool(BindingProperty& value, bool flag) {
-  BindingPropertyAccess::SetFreshScalar(value, ValueKind::Bool, flag ? 1 : 0);
-}
-void SetSigned(BindingProperty& value, int64_t number) {
-  BindingPropertyAccess::SetFreshScalar(value, ValueKind::Signed, static_cast<uint64_t>(number));
-}
-void SetUnsigned(BindingProperty& value, uint64_t number) {
-  BindingPropertyAccess::SetFreshScalar(value, ValueKind::Unsigned, number);
-}
-void SetDouble(BindingProperty& value, double number) {
-  BindingPropertyAccess::SetFreshScalar(value, ValueKind::Float, std::bit_cast<uint64_t>(number));
-}
+// Every value the reader types is a new element, a new field or the empty
+// root, so it is set fresh: there is no old payload to free.
 
 enum class DecimalInteger { NotDecimal, Read, OutOfRange };
 
@@ -84,9 +68,10 @@ DecimalInteger ReadDecimalInteger(std::string_view text, BindingProperty& target
   if (error != std::errc() || end != last) return DecimalInteger::NotDecimal;
   constexpr uint64_t kSignedMagnitudeLimit = uint64_t{1} << 63;
   if (!negative || magnitude == 0) {
-    SetUnsigned(target, magnitude);
+    BindingPropertyAccess::SetFreshUnsigned(target, magnitude);
   } else if (magnitude <= kSignedMagnitudeLimit) {
-    SetSigned(target, static_cast<int64_t>(0 - magnitude));  // two's complement of the magnitude
+    BindingPropertyAccess::SetFreshSigned(
+        target, static_cast<int64_t>(0 - magnitude));  // two's complement of the magnitude
   } else {
     return DecimalInteger::OutOfRange;
   }
@@ -140,18 +125,18 @@ bool ReadNumber(std::string_view text, BindingProperty& target) {
   }
   if (std::isnan(value) || (std::isinf(value) && value > 0)) return false;
   if (value != std::trunc(value) || decimal == DecimalInteger::OutOfRange) {
-    SetDouble(target, value);
+    BindingPropertyAccess::SetFreshFloat(target, value);
     return true;
   }
   // Other spellings of whole numbers: exponents, hexadecimal, "1.0".
   constexpr double kSignedMinimum = -9223372036854775808.0;  // -2^63
   constexpr double kUnsignedLimit = 18446744073709551616.0;  // 2^64
   if (value < 0 && value >= kSignedMinimum) {
-    SetSigned(target, static_cast<int64_t>(value));
+    BindingPropertyAccess::SetFreshSigned(target, static_cast<int64_t>(value));
   } else if (value >= 0 && value < kUnsignedLimit) {
-    SetUnsigned(target, static_cast<uint64_t>(value));
+    BindingPropertyAccess::SetFreshUnsigned(target, static_cast<uint64_t>(value));
   } else {
-    SetDouble(target, value);
+    BindingPropertyAccess::SetFreshFloat(target, value);
   }
   return true;
 }
@@ -161,25 +146,25 @@ void TypeUntaggedScalar(std::string_view text, BindingProperty& target) {
   if (text.empty()) return;  // a null word
   switch (StartOf(text)) {
     case kNumberStart:
-      if (!ReadNumber(text, target)) SetString(target, text);
+      if (!ReadNumber(text, target)) BindingPropertyAccess::SetFreshString(target, text);
       return;
     case kWordStart:
       // Null and bool words are at most five characters long.
       if (text.size() <= 5) {
         if (IsOneOf(text, kNullWords)) return;
         if (IsOneOf(text, kTrueWords)) {
-          SetBool(target, true);
+          BindingPropertyAccess::SetFreshBool(target, true);
           return;
         }
         if (IsOneOf(text, kFalseWords)) {
-          SetBool(target, false);
+          BindingPropertyAccess::SetFreshBool(target, false);
           return;
         }
       }
-      SetString(target, text);
+      BindingPropertyAccess::SetFreshString(target, text);
       return;
     case kOtherStart:
-      SetString(target, text);
+      BindingPropertyAccess::SetFreshString(target, text);
       return;
   }
 }
@@ -394,33 +379,33 @@ void YamlReader::typeScalar(const yaml_event_t& event, BindingProperty& target) 
   if (tag.empty()) {
     const yaml_scalar_style_t style = event.data.scalar.style;
     if (style == YAML_SINGLE_QUOTED_SCALAR_STYLE || style == YAML_DOUBLE_QUOTED_SCALAR_STYLE) {
-      SetString(target, text);
+      BindingPropertyAccess::SetFreshString(target, text);
     } else {
       TypeUntaggedScalar(text, target);  // the parser ends every scalar's text with a zero
     }
   } else if (tag == kStrTag) {
-    SetString(target, text);
+    BindingPropertyAccess::SetFreshString(target, text);
   } else if (tag == kIntTag) {
     const BindingProperty input(text);
     if (!text.empty() && text.front() == '-') {
       const int64_t value = ToSigned(result_, input, "yaml", std::numeric_limits<int64_t>::min(),
                                      std::numeric_limits<int64_t>::max(), "int64_t");
-      if (result_.success) SetSigned(target, value);
+      if (result_.success) BindingPropertyAccess::SetFreshSigned(target, value);
     } else {
       const uint64_t value =
           ToUnsigned(result_, input, "yaml", std::numeric_limits<uint64_t>::max(), "uint64_t");
-      if (result_.success) SetUnsigned(target, value);
+      if (result_.success) BindingPropertyAccess::SetFreshUnsigned(target, value);
     }
   } else if (tag == kFloatTag) {
     const double value =
         ToDouble(result_, BindingProperty(text), "yaml", std::numeric_limits<double>::lowest(),
                  std::numeric_limits<double>::max(), "double");
-    if (result_.success) SetDouble(target, value);
+    if (result_.success) BindingPropertyAccess::SetFreshFloat(target, value);
   } else if (tag == kBoolTag) {
     if (IsOneOf(text, kTrueWords)) {
-      SetBool(target, true);
+      BindingPropertyAccess::SetFreshBool(target, true);
     } else if (IsOneOf(text, kFalseWords)) {
-      SetBool(target, false);
+      BindingPropertyAccess::SetFreshBool(target, false);
     }
   } else {
     result_.setFailure(FormatString("Unsupported YAML tag '%1'.", std::string(tag)));
