@@ -27,7 +27,8 @@ namespace Zorv {
 BindingResult FromJsonText(std::string_view text);
 
 // The same reading by the full tokenizer alone, which FromJsonText leaves the
-// texts to that its fast path does not take (escapes, errors, rare numbers).
+// texts to that its fast path does not take (errors, bad or lone-surrogate
+// escapes, rare numbers).
 // It answers exactly as FromJsonText does, for every text: what tests and
 // the fuzzer check.
 BindingResult FromJsonTextByTokenizer(std::string_view text);

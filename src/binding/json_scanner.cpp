@@ -128,32 +128,14 @@ void AppendUtf8(std::string& out, unsigned code) {
 // surrogate without its other half).
 const char* DecodeEscape(const char* at, const char* end, std::string& out) {
   if (end - at < 2) return nullptr;
-  switch (at[1]) {
-    case '"':
-    case '\\':
-    case '/':
-      out += at[1];
-      return at + 2;
-    case 'b':
-      out += '\b';
-      return at + 2;
-    case 'f':
-      out += '\f';
-      return at + 2;
-    case 'n':
-      out += '\n';
-      return at + 2;
-    case 'r':
-      out += '\r';
-      return at + 2;
-    case 't':
-      out += '\t';
-      return at + 2;
-    case 'u':
-      break;
-    default:
-      return nullptr;
+  // The one-character escapes, and the byte each stands for.
+  static constexpr std::string_view kEscapes = "\"\\/bfnrt";
+  static constexpr std::string_view kBytes = "\"\\/\b\f\n\r\t";
+  if (const size_t which = kEscapes.find(at[1]); which != std::string_view::npos) {
+    out += kBytes[which];
+    return at + 2;
   }
+  if (at[1] != 'u') return nullptr;
   unsigned code;
   if (!ReadHex4(Rest(at + 2, end), code) || (code >= 0xDC00 && code <= 0xDFFF)) return nullptr;
   at += 6;
